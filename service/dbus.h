@@ -1,0 +1,69 @@
+/*
+ * The object the disk service exports at "/" on the system bus. Its public
+ * slots are the interface com.varo.zvsecurity.dbus
+ * (com.varo.zvsecurity.dbus.xml); it keeps no state between calls.
+ */
+#ifndef SERVICE_DBUS_H
+#define SERVICE_DBUS_H
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class dbus : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.varo.zvsecurity.dbus")
+
+public:
+    explicit dbus(QObject *parent = nullptr);
+
+public slots:
+    /**
+     * Reads the IDENTIFY DEVICE data of any whole disk.
+     * @param devname block-device path, e.g. /dev/sdb
+     * @param inbuf the 600-byte command record; its buffer_len is the length read
+     * @param indata unused
+     * @param outdata receives buffer_len bytes on success
+     * @return 0, or a status of the protocol library or the service
+     */
+    int getidentify(const QString &devname, QByteArray inbuf, QByteArray indata, QByteArray &outdata);
+
+    /**
+     * Runs the record's read-or-write command (direction from data_to) on the
+     * secure disk with a zeroed data area of buffer_len bytes.
+     * @return 0 with outdata holding buffer_len bytes, or a non-zero status
+     */
+    int read(const QString &devname, QByteArray inbuf, QByteArray indata, QByteArray &outdata);
+
+    /**
+     * Runs the record's read-or-write command on the secure disk with indata
+     * as the data area. outdata stays empty.
+     * @return 0, or a non-zero status
+     */
+    int write(const QString &devname, QByteArray inbuf, QByteArray indata, QByteArray &outdata);
+
+    /**
+     * Runs the record's pass-through command on the secure disk with indata
+     * as the data area in both directions.
+     * @return 0 with outdata holding the first buffer_len bytes of the data
+     *         area as the device left it, or a non-zero status
+     */
+    int send_cmd(const QString &devname, QByteArray inbuf, QByteArray indata, QByteArray &outdata);
+
+    /**
+     * Sends the vendor reset to the secure disk.
+     * @return 0 when SG_IO accepted it, -1 when the ioctl failed, 260 when
+     *         the device could not be opened, or a refusal of the checks
+     */
+    int reset(const QString &devname);
+
+    /**
+     * Partitions the secure disk and makes an NTFS file system labelled
+     * 安全盘 on its first partition. Takes at least seven seconds.
+     * @return 0 on success, or a non-zero status
+     */
+    int format(const QString &devname);
+};
+
+#endif /* SERVICE_DBUS_H */

@@ -1,0 +1,250 @@
+// The private bus, the service process and the client calls of the tests.
+#include "service_fixture.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <signal.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace svctest {
+
+namespace {
+
+const char kServiceName[] = "com.varo.zvsecurity.dbus";
+
+std::vector<std::string> merged_environment(const std::vector<std::string> &base,
+                                            const std::map<std::string, std::string> &extra)
+{
+    std::vector<std::string> env;
+    for (const std::string &entry : base) {
+        std::string key = entry.substr(0, entry.find('='));
+        if (extra.count(key) == 0)
+            env.push_back(entry);
+    }
+    for (const auto &kv : extra)
+        env.push_back(kv.first + "=" + kv.second);
+    return env;
+}
+
+std::vector<std::string> current_environment()
+{
+    std::vector<std::string> env;
+    for (char **e = environ; *e != nullptr; e++)
+        env.emplace_back(*e);
+    return env;
+}
+
+pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env, int stdout_fd = -1)
+{
+    std::vector<char *> args, envp;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    for (const std::string &e : env)
+        envp.push_back(const_cast<char *>(e.c_str()));
+    envp.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, STDIN_FILENO);
+        if (stdout_fd >= 0)
+            dup2(stdout_fd, STDOUT_FILENO);
+        execvpe(args[0], args.data(), envp.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+int wait_exit(pid_t pid)
+{
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+} // namespace
+
+std::vector<std::string> environment_without_preload()
+{
+    std::vector<std::string> env;
+    for (const std::string &e : current_environment())
+        if (e.rfind("LD_PRELOAD=", 0) != 0)
+            env.push_back(e);
+    return env;
+}
+
+const char *service_program()
+{
+    return ZV_SERVICE_PROGRAM;
+}
+
+int run_program(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
+                std::string *output)
+{
+    int pipefd[2] = {-1, -1};
+    if (output != nullptr && pipe(pipefd) != 0)
+        return -1;
+    pid_t pid = spawn(argv, merged_environment(current_environment(), env), pipefd[1]);
+    if (output != nullptr) {
+        close(pipefd[1]);
+        output->clear();
+        char buf[4096];
+        ssize_t n;
+        while ((n = read(pipefd[0], buf, sizeof(buf))) > 0)
+            output->append(buf, static_cast<size_t>(n));
+        close(pipefd[0]);
+    }
+    return wait_exit(pid);
+}
+
+PrivateSystemBus::PrivateSystemBus()
+{
+    char tmpl[] = "/tmp/zvsecurity-bus.XXXXXX";
+    if (mkdtemp(tmpl) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    dir_ = tmpl;
+    chmod(dir_.c_str(), 0755); // other users' clients must reach the socket
+    std::string socket = dir_ + "/system_bus_socket";
+    std::string conf = read_file(ZV_TEST_BUS_CONF_IN);
+    auto replace = [&conf](const std::string &key, const std::string &value) {
+        conf.replace(conf.find(key), key.size(), value);
+    };
+    replace("@SOCKET@", socket);
+    replace("@POLICY@", ZV_DBUS_POLICY);
+    std::ofstream(dir_ + "/bus.conf") << conf;
+    address_ = "unix:path=" + socket;
+
+    pid_ = spawn({"dbus-daemon", "--nofork", "--config-file=" + dir_ + "/bus.conf"}, environment_without_preload());
+    for (int i = 0; i < 200 && access(socket.c_str(), F_OK) != 0; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    if (access(socket.c_str(), F_OK) != 0)
+        throw std::runtime_error("dbus-daemon did not start");
+}
+
+PrivateSystemBus::~PrivateSystemBus()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        wait_exit(pid_);
+    }
+    std::string cmd = "rm -rf '" + dir_ + "'";
+    if (system(cmd.c_str()) != 0) {
+    }
+}
+
+QDBusConnection PrivateSystemBus::connect() const
+{
+    static std::atomic<int> counter{0};
+    QString name = QString("zvtest-%1").arg(counter++);
+    return QDBusConnection::connectToBus(QString::fromStdString(address_), name);
+}
+
+ServiceProcess::ServiceProcess(const PrivateSystemBus &bus, const std::string &extra_path,
+                               const std::map<std::string, std::string> &env)
+{
+    std::map<std::string, std::string> extra = env;
+    extra["DBUS_SYSTEM_BUS_ADDRESS"] = bus.address();
+    const char *path = getenv("PATH");
+    std::string full_path = path != nullptr ? path : "/usr/sbin:/usr/bin:/sbin:/bin";
+    if (!extra_path.empty())
+        full_path = extra_path + ":" + full_path;
+    extra["PATH"] = full_path;
+    // Qt and the bus library keep some allocations until exit; the leak
+    // checks of the service's own request code are the fuzz target's.
+    const char *asan = getenv("ASAN_OPTIONS");
+    if (asan != nullptr)
+        extra["ASAN_OPTIONS"] = std::string(asan) + ":detect_leaks=0";
+    pid_ = spawn({service_program()}, merged_environment(current_environment(), extra));
+
+    QDBusConnection conn = bus.connect();
+    for (int i = 0; i < 400; i++) {
+        if (conn.interface()->isServiceRegistered(kServiceName))
+            return;
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            throw std::runtime_error("the service ended before it owned its name");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    throw std::runtime_error("the service did not take its name");
+}
+
+ServiceProcess::~ServiceProcess()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        wait_exit(pid_);
+    }
+}
+
+int ServiceProcess::open_descriptors() const
+{
+    std::string dir = "/proc/" + std::to_string(pid_) + "/fd";
+    DIR *d = opendir(dir.c_str());
+    if (d == nullptr)
+        return -1;
+    int count = 0;
+    while (readdir(d) != nullptr)
+        count++;
+    closedir(d);
+    return count - 2;
+}
+
+int call_data(const QDBusConnection &conn, const QString &method, const QString &dev, const QByteArray &inbuf,
+              const QByteArray &indata, QByteArray *outdata, QString *error)
+{
+    QDBusMessage msg = QDBusMessage::createMethodCall(kServiceName, "/", kServiceName, method);
+    msg << dev << inbuf << indata;
+    QDBusMessage reply = conn.call(msg, QDBus::Block, 120000);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2) {
+        if (error != nullptr)
+            *error = reply.errorName();
+        return kNoAnswer;
+    }
+    if (outdata != nullptr)
+        *outdata = reply.arguments().at(1).toByteArray();
+    return reply.arguments().at(0).toInt();
+}
+
+int call_simple(const QDBusConnection &conn, const QString &method, const QString &dev, QString *error,
+                int timeout_ms)
+{
+    QDBusMessage msg = QDBusMessage::createMethodCall(kServiceName, "/", kServiceName, method);
+    msg << dev;
+    QDBusMessage reply = conn.call(msg, QDBus::Block, timeout_ms > 0 ? timeout_ms : 300000);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
+        if (error != nullptr)
+            *error = reply.errorName();
+        return kNoAnswer;
+    }
+    return reply.arguments().at(0).toInt();
+}
+
+} // namespace svctest
