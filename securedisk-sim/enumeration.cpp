@@ -1,0 +1,166 @@
+// Bus presence of a simulated disk: arrival, departure, the absence after
+// the vendor reset and power cycles (see enumeration.h).
+#include "enumeration.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include "backing_store.h"
+#include "partition_table.h"
+#include "sim_util.h"
+
+namespace zvsim {
+
+namespace {
+constexpr unsigned kLoopMajor = 7;
+constexpr size_t kMaxDevNameLen = 24;
+
+std::string kernel_name(const std::string &dev) {
+    size_t slash = dev.rfind('/');
+    return dev.substr(slash + 1);
+}
+
+// A node left at `path` by an earlier presentation of ours (a loop device's
+// number) may go; anything else at that name belongs to someone else.
+void clear_stale_node(const std::string &path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return;
+    if (S_ISBLK(st.st_mode) && major(st.st_rdev) == kLoopMajor) {
+        remove_block_node(path);
+        return;
+    }
+    throw SimError(path + " exists and is not a node of this disk", EEXIST);
+}
+
+void remove_nodes(DiskState &s) {
+    for (auto it = s.nodes.rbegin(); it != s.nodes.rend(); ++it) remove_block_node(*it);
+    s.nodes.clear();
+}
+
+void make_nodes(DiskState &s) {
+    dev_t devnum = 0;
+    if (!sysfs_devnum(kernel_name(s.loop), &devnum))
+        throw SimError("cannot read the device number of " + s.loop, EIO);
+    clear_stale_node(s.dev);
+    make_block_node(s.dev, devnum);
+    s.nodes.push_back(s.dev);
+    for (const auto &p : loop_partitions(s.loop)) {
+        std::string node = s.dev + std::to_string(p.number);
+        clear_stale_node(node);
+        make_block_node(node, p.devnum);
+        s.nodes.push_back(node);
+    }
+}
+
+// Attaches the presented area and makes its nodes; on failure leaves
+// nothing behind.
+void present_area(const DiskDir &d, DiskState &s) {
+    if (s.mode != BackingMode::Loop) return;
+    std::string image = d.image(s.presented_area());
+    s.loop = attach_loop(image);
+    try {
+        register_partitions(s.loop);
+        make_nodes(s);
+    } catch (...) {
+        remove_nodes(s);
+        detach_loop(s.loop, image);
+        s.loop.clear();
+        throw;
+    }
+}
+
+bool backing_intact(const DiskDir &d, const DiskState &s) {
+    if (s.mode != BackingMode::Loop) return true;
+    if (s.loop.empty() || loop_backing_file(s.loop) != d.image(s.presented_area())) return false;
+    dev_t devnum = 0;
+    struct stat st;
+    return sysfs_devnum(kernel_name(s.loop), &devnum) && ::lstat(s.dev.c_str(), &st) == 0 &&
+           S_ISBLK(st.st_mode) && st.st_rdev == devnum;
+}
+}  // namespace
+
+bool valid_dev_name(const std::string &dev) {
+    if (!starts_with(dev, "/dev/")) return false;
+    std::string name = dev.substr(5);
+    if (name.empty() || name.size() > kMaxDevNameLen) return false;
+    if (name[0] < 'a' || name[0] > 'z') return false;
+    for (char c : name)
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+    char last = name.back();
+    return !(last >= '0' && last <= '9');   // NAME1, NAME2 ... are its partitions
+}
+
+void arrive(const DiskDir &d, DiskState &s, bool take_next_dev) {
+    if (take_next_dev && !s.next_dev.empty()) {
+        struct stat st;
+        if (::lstat(s.next_dev.c_str(), &st) != 0 && errno == ENOENT) s.dev = s.next_dev;
+        s.next_dev.clear();
+    }
+    s.unlocked = s.password_set && s.verified;
+    present_area(d, s);
+    s.present = true;
+    s.boot = boot_id();
+    ++s.generation;
+}
+
+void depart(const DiskDir &d, DiskState &s) {
+    remove_nodes(s);
+    if (s.mode == BackingMode::Loop && !s.loop.empty())
+        detach_loop(s.loop, d.image(s.presented_area()));
+    s.loop.clear();
+    s.present = false;
+    s.absent_since_ms = monotonic_ms();
+    ++s.generation;
+}
+
+void leave_bus_for_reset(const DiskDir &d, DiskState &s) {
+    depart(d, s);
+}
+
+bool arrival_due(const DiskState &s, int64_t now_ms) {
+    if (s.present) return false;
+    if (now_ms < s.absent_since_ms) return true;   // the clock started over
+    return now_ms - s.absent_since_ms >= s.reenum_ms;
+}
+
+bool catch_up(const DiskDir &d, DiskState &s, bool quick) {
+    if (!quick && s.boot != boot_id()) {
+        // The machine restarted: loops and nodes of the old boot are gone,
+        // and for the disk it was a power cycle.
+        s.loop.clear();
+        s.nodes.clear();
+        s.verified = false;
+        s.present = false;
+        ++s.power_cycles;
+        arrive(d, s, false);
+        return true;
+    }
+    if (arrival_due(s, monotonic_ms())) {
+        arrive(d, s, true);
+        return true;
+    }
+    if (!quick && s.present && !backing_intact(d, s)) {
+        remove_nodes(s);
+        if (!s.loop.empty()) detach_loop(s.loop, d.image(s.presented_area()));
+        s.loop.clear();
+        present_area(d, s);
+        return true;
+    }
+    return false;
+}
+
+void power_cycle(const DiskDir &d, DiskState &s, const std::string &new_dev) {
+    if (s.present) depart(d, s);
+    s.verified = false;
+    ++s.power_cycles;
+    if (!new_dev.empty()) s.dev = new_dev;
+    arrive(d, s, false);
+}
+
+void wipe_private_area(const DiskDir &d, DiskState &s) {
+    wipe_image(d.image(Area::Private), s.private_sectors * kSectorSize);
+    s.verified = false;
+}
+
+}  // namespace zvsim

@@ -1,0 +1,367 @@
+// SG_IO and the SCSI generic ioctls of a simulated disk's fd (see
+// sg_io_emulation.h). The data phase goes to the caller's own fd with
+// pread/pwrite, so what a command writes is what the block layer reads.
+#include "sg_io_emulation.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <scsi/scsi.h>
+#include <scsi/scsi_ioctl.h>
+#include <scsi/sg.h>
+#include <unistd.h>
+
+#include "backing_store.h"
+#include "controller_datasheet.h"
+#include "disk_media.h"
+#include "enumeration.h"
+#include "sat_bridge.h"
+#include "sim_util.h"
+
+namespace zvsim {
+
+namespace {
+constexpr int kSgVersionNum = 30527;        // what the block layer reports
+constexpr int kUserHz = 100;
+constexpr int kDefaultSgTimeoutTicks = 60 * kUserHz;
+constexpr size_t kMaxCdbLen = 32;
+constexpr size_t kMinCdbLen = 6;
+constexpr uint8_t kDriverSense = 0x08;
+constexpr unsigned kHostNumber = 6;
+constexpr size_t kIoAlign = 4096;
+
+// Scratch memory aligned for O_DIRECT descriptors.
+class AlignedBuffer {
+public:
+    explicit AlignedBuffer(size_t bytes)
+        : size_((bytes + kIoAlign - 1) / kIoAlign * kIoAlign),
+          p_(static_cast<uint8_t *>(std::aligned_alloc(kIoAlign, size_ ? size_ : kIoAlign))) {
+        if (!p_) throw SimError("out of memory", ENOMEM);
+        std::memset(p_, 0, size_ ? size_ : kIoAlign);
+    }
+    ~AlignedBuffer() { std::free(p_); }
+    AlignedBuffer(const AlignedBuffer &) = delete;
+    AlignedBuffer &operator=(const AlignedBuffer &) = delete;
+    uint8_t *get() const { return p_; }
+
+private:
+    size_t size_;
+    uint8_t *p_;
+};
+
+// The presented area through the caller's fd (reopened read-write through
+// /proc when the caller opened it read-only and the command writes).
+class FdMedia : public DiskMedia {
+public:
+    FdMedia(int fd, const DiskDir &d) : fd_(fd), dir_(d) {}
+
+    bool read(uint64_t lba, uint32_t count, uint8_t *out) override {
+        size_t bytes = size_t{count} * kSectorSize;
+        AlignedBuffer buf(bytes);
+        if (!transfer(fd_, buf.get(), bytes, lba, false)) {
+            if (errno != EBADF) return false;
+            if (!with_rw_fd([&](int fd) { return transfer(fd, buf.get(), bytes, lba, false); }))
+                return false;
+        }
+        std::memcpy(out, buf.get(), bytes);
+        return true;
+    }
+
+    bool write(uint64_t lba, uint32_t count, const uint8_t *in) override {
+        size_t bytes = size_t{count} * kSectorSize;
+        AlignedBuffer buf(bytes);
+        std::memcpy(buf.get(), in, bytes);
+        if (transfer(fd_, buf.get(), bytes, lba, true)) return true;
+        if (errno != EBADF) return false;
+        return with_rw_fd([&](int fd) { return transfer(fd, buf.get(), bytes, lba, true); });
+    }
+
+    void wipe_private(DiskState &s) override { wipe_private_area(dir_, s); }
+
+private:
+    static bool transfer(int fd, uint8_t *buf, size_t bytes, uint64_t lba, bool write) {
+        size_t done = 0;
+        off_t base = static_cast<off_t>(lba * kSectorSize);
+        while (done < bytes) {
+            ssize_t n = write ? ::pwrite(fd, buf + done, bytes - done, base + static_cast<off_t>(done))
+                              : ::pread(fd, buf + done, bytes - done, base + static_cast<off_t>(done));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            if (n == 0) {
+                errno = EIO;
+                return false;
+            }
+            done += static_cast<size_t>(n);
+        }
+        return true;
+    }
+
+    template <class F>
+    bool with_rw_fd(F f) {
+        std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        int fd = ::open(self.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) return false;
+        bool ok = f(fd);
+        int err = errno;
+        ::close(fd);
+        errno = err;
+        return ok;
+    }
+
+    int fd_;
+    DiskDir dir_;
+};
+
+const char *direction_name(int dir) {
+    switch (dir) {
+    case SG_DXFER_NONE: return "none";
+    case SG_DXFER_TO_DEV: return "out";
+    case SG_DXFER_FROM_DEV: return "in";
+    case SG_DXFER_TO_FROM_DEV: return "bidi";
+    default: return "unknown";
+    }
+}
+
+// The kernel's checks of an SG_IO header, in the kernel's order.
+int check_header(const sg_io_hdr &h) {
+    if (h.interface_id != 'S') return EINVAL;
+    if (h.dxfer_len > scsi::kMaxTransferBytes) return EIO;
+    if (h.dxfer_len) {
+        switch (h.dxfer_direction) {
+        case SG_DXFER_TO_DEV:
+        case SG_DXFER_TO_FROM_DEV:
+        case SG_DXFER_FROM_DEV:
+            break;
+        default:
+            return EINVAL;
+        }
+    }
+    if (h.cmd_len > kMaxCdbLen) return EINVAL;
+    if (h.cmd_len < kMinCdbLen) return EMSGSIZE;
+    if (!h.cmdp) return EFAULT;
+    if (h.dxfer_len && !h.dxferp) return EFAULT;
+    return 0;
+}
+
+// The user's data buffer: one block, or a scatter list of iovec_count pieces.
+struct UserData {
+    const sg_io_hdr &h;
+    template <class F>
+    void each(F f) const {
+        if (!h.iovec_count) {
+            f(static_cast<uint8_t *>(h.dxferp), size_t{h.dxfer_len});
+            return;
+        }
+        const sg_iovec_t *iov = static_cast<const sg_iovec_t *>(h.dxferp);
+        size_t left = h.dxfer_len;
+        for (unsigned i = 0; i < h.iovec_count && left; ++i) {
+            size_t n = std::min(left, iov[i].iov_len);
+            f(static_cast<uint8_t *>(iov[i].iov_base), n);
+            left -= n;
+        }
+    }
+    uint32_t total() const {
+        size_t sum = 0;
+        each([&sum](uint8_t *, size_t n) { sum += n; });
+        return static_cast<uint32_t>(sum);
+    }
+};
+
+int sg_io(int fd, const FdBinding &b, sg_io_hdr *h) {
+    if (!h) return EFAULT;
+    if (int err = check_header(*h)) return err;
+    const int64_t start = monotonic_ms();
+
+    UserData user{*h};
+    const uint32_t len = h->dxfer_len ? user.total() : 0;
+    std::vector<uint8_t> buf(len);
+    HostData host;
+    host.len = len;
+    host.buf = buf.data();
+    if (len == 0) host.dir = HostData::Dir::None;
+    else if (h->dxfer_direction == SG_DXFER_TO_DEV) host.dir = HostData::Dir::ToDevice;
+    else host.dir = HostData::Dir::FromDevice;
+    if (host.dir == HostData::Dir::ToDevice) {
+        size_t off = 0;
+        user.each([&](uint8_t *p, size_t n) {
+            std::memcpy(buf.data() + off, p, n);
+            off += n;
+        });
+    }
+
+    BridgeResult r;
+    {
+        DiskDir d(b.dir);
+        DirLock lock(d);
+        DiskState s = load_state(d);
+        bool changed = catch_up(d, s);
+        if (!s.present || s.generation != b.generation) {
+            if (changed) save_state(d, s);
+            return ENODEV;
+        }
+        FdMedia media(fd, d);
+        r = bridge_execute(s, media, h->cmdp, h->cmd_len, host);
+        ++s.commands;
+        append_command_record(d, "seq=" + std::to_string(s.commands) +
+                                     " cdb=" + to_hex(h->cmdp, h->cmd_len) +
+                                     " dir=" + direction_name(h->dxfer_direction) +
+                                     " len=" + std::to_string(h->dxfer_len) + " " + r.summary);
+        if (r.leave_bus) leave_bus_for_reset(d, s);
+        save_state(d, s);
+    }
+
+    if (host.dir == HostData::Dir::FromDevice && r.transferred) {
+        size_t off = 0;
+        user.each([&](uint8_t *p, size_t n) {
+            if (off >= r.transferred) return;
+            size_t m = std::min(n, size_t{r.transferred} - off);
+            std::memcpy(p, buf.data() + off, m);
+            off += m;
+        });
+    }
+    h->status = r.status;
+    h->masked_status = static_cast<unsigned char>((r.status >> 1) & 0x7F);
+    h->msg_status = 0;
+    h->host_status = 0;
+    h->driver_status = r.status == scsi::kStatusCheckCondition ? kDriverSense : 0;
+    h->info = 0;
+    if (h->masked_status || h->host_status || h->driver_status) h->info |= SG_INFO_CHECK;
+    h->resid = static_cast<int>(h->dxfer_len - r.transferred);
+    h->sb_len_wr = 0;
+    if (!r.sense.empty() && h->sbp) {
+        size_t n = std::min<size_t>(h->mx_sb_len, r.sense.size());
+        std::memcpy(h->sbp, r.sense.data(), n);
+        h->sb_len_wr = static_cast<unsigned char>(n);
+    }
+    h->duration = static_cast<unsigned>(monotonic_ms() - start);
+    return 0;
+}
+
+int put_int(void *arg, int v) {
+    if (!arg) return EFAULT;
+    std::memcpy(arg, &v, sizeof v);
+    return 0;
+}
+
+int get_int(const void *arg, int *v) {
+    if (!arg) return EFAULT;
+    std::memcpy(v, arg, sizeof *v);
+    return 0;
+}
+
+uint64_t presented_bytes(const FdBinding &b) {
+    DiskState s;
+    if (!try_load_state(DiskDir(b.dir), &s)) return 0;
+    return s.presented_sectors() * kSectorSize;
+}
+}  // namespace
+
+bool is_emulated_ioctl(const FdBinding &b, unsigned long request) {
+    switch (request) {
+    case SG_IO:
+    case SG_GET_VERSION_NUM:
+    case SG_EMULATED_HOST:
+    case SG_GET_TIMEOUT:
+    case SG_SET_TIMEOUT:
+    case SG_GET_RESERVED_SIZE:
+    case SG_SET_RESERVED_SIZE:
+    case SCSI_IOCTL_GET_IDLUN:
+    case SCSI_IOCTL_GET_BUS_NUMBER:
+        return true;
+    case BLKGETSIZE64:
+    case BLKGETSIZE:
+    case BLKSSZGET:
+        // An image file has no block-device ioctls of its own.
+        return b.mode == BackingMode::Image;
+    default:
+        return false;
+    }
+}
+
+int emulate_ioctl(int fd, FdBinding &b, unsigned long request, void *arg) {
+    int err = 0;
+    int ret = 0;
+    try {
+        switch (request) {
+        case SG_IO:
+            err = sg_io(fd, b, static_cast<sg_io_hdr *>(arg));
+            break;
+        case SG_GET_VERSION_NUM:
+            err = put_int(arg, kSgVersionNum);
+            break;
+        case SG_EMULATED_HOST:
+            err = put_int(arg, 1);
+            break;
+        case SG_GET_TIMEOUT:
+            ret = b.sg_timeout_ticks ? b.sg_timeout_ticks : kDefaultSgTimeoutTicks;
+            break;
+        case SG_SET_TIMEOUT:
+            err = get_int(arg, &b.sg_timeout_ticks);
+            break;
+        case SG_GET_RESERVED_SIZE:
+            err = put_int(arg, b.reserved_size ? b.reserved_size
+                                               : static_cast<int>(scsi::kMaxTransferBytes));
+            break;
+        case SG_SET_RESERVED_SIZE: {
+            int size = 0;
+            err = get_int(arg, &size);
+            if (!err && size < 0) err = EINVAL;
+            if (!err)
+                b.reserved_size = std::min<int>(size, static_cast<int>(scsi::kMaxTransferBytes));
+            break;
+        }
+        case SCSI_IOCTL_GET_IDLUN: {
+            if (!arg) {
+                err = EFAULT;
+                break;
+            }
+            int v[2] = {static_cast<int>(kHostNumber << 24), static_cast<int>(kHostNumber)};
+            std::memcpy(arg, v, sizeof v);
+            break;
+        }
+        case SCSI_IOCTL_GET_BUS_NUMBER:
+            err = put_int(arg, static_cast<int>(kHostNumber));
+            break;
+        case BLKGETSIZE64: {
+            if (!arg) {
+                err = EFAULT;
+                break;
+            }
+            uint64_t bytes = presented_bytes(b);
+            std::memcpy(arg, &bytes, sizeof bytes);
+            break;
+        }
+        case BLKGETSIZE: {
+            if (!arg) {
+                err = EFAULT;
+                break;
+            }
+            unsigned long sectors = presented_bytes(b) / kSectorSize;
+            std::memcpy(arg, &sectors, sizeof sectors);
+            break;
+        }
+        case BLKSSZGET:
+            err = put_int(arg, static_cast<int>(kSectorSize));
+            break;
+        default:
+            err = ENOTTY;
+            break;
+        }
+    } catch (const SimError &e) {
+        err = e.errno_value ? e.errno_value : EIO;
+    } catch (...) {
+        err = EIO;
+    }
+    if (err) {
+        errno = err;
+        return -1;
+    }
+    return ret;
+}
+
+}  // namespace zvsim

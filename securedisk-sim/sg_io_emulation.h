@@ -1,0 +1,35 @@
+// The ioctl side of a simulated disk's file descriptor: SG_IO checked by
+// the same rules the kernel's block layer applies, then run through the
+// bridge under the disk's lock and written to its command record; and the
+// small SCSI generic ioctls (version, timeout, reserved size, id/lun) that
+// tools ask a SCSI disk before they send commands.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+
+#include "disk_state.h"
+
+namespace zvsim {
+
+// What the preload remembers of one open file descriptor of a simulated disk.
+struct FdBinding {
+    std::string dir;          // canonical state directory
+    uint64_t generation = 0;  // bus generation at open time
+    BackingMode mode = BackingMode::Loop;
+    dev_t rdev = 0;           // loop mode: device number opened
+    dev_t st_dev = 0;         // image mode: the image file's identity
+    ino_t st_ino = 0;
+    int sg_timeout_ticks = 0; // SG_SET_TIMEOUT value (clock ticks)
+    int reserved_size = 0;    // SG_SET_RESERVED_SIZE value
+};
+
+// True when this request is one the simulator answers for a bound fd.
+bool is_emulated_ioctl(const FdBinding &b, unsigned long request);
+
+// Answers an emulated ioctl. Returns the ioctl's return value, or -1 with
+// errno set, exactly as the system call would.
+int emulate_ioctl(int fd, FdBinding &b, unsigned long request, void *arg);
+
+}  // namespace zvsim

@@ -1,0 +1,243 @@
+// The disk on and off the bus: the vendor reset taking it away (the path
+// cannot be opened, old descriptors are dead) and bringing it back unlocked
+// or locked, possibly under another name with the same serial; the lazy
+// return brought about by stat(); power cycles; the prompt sector across
+// processes and re-enumerations.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+
+#include "sg_helpers.h"
+#include "sim_disk.h"
+
+using namespace simtest;
+
+namespace {
+
+constexpr int kLongAbsenceMs = 600000;   // far longer than any test runs
+
+SimDiskOptions long_absence() {
+    SimDiskOptions o;
+    o.reenum_ms = kLongAbsenceMs;
+    return o;
+}
+
+std::string vpd_serial(int fd) {
+    SgResult r = sg_command(fd, {0x12, 0x01, 0x80, 0x00, 0xFF, 0x00}, Xfer::In, {}, 255);
+    if (!r.good() || r.data.size() < 4) return "";
+    size_t len = static_cast<size_t>(r.data[2] << 8 | r.data[3]);
+    return std::string(r.data.begin() + 4, r.data.begin() + 4 + static_cast<long>(len));
+}
+
+uint64_t capacity_sectors(int fd) {
+    SgResult r = sg_command(fd, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, Xfer::In, {}, 8);
+    if (!r.good()) return 0;
+    uint32_t last = static_cast<uint32_t>(r.data[0] << 24 | r.data[1] << 16 | r.data[2] << 8 | r.data[3]);
+    return uint64_t{last} + 1;
+}
+
+}  // namespace
+
+struct ResetCase {
+    const char *name;
+    bool set_password;
+    bool verify;
+    const char *area_after;
+};
+
+class VendorReset : public ::testing::TestWithParam<ResetCase> {};
+
+TEST_P(VendorReset, DiskLeavesAndComesBack) {
+    const ResetCase &c = GetParam();
+    SimDisk disk(long_absence());
+    const std::string dev = disk.dev();
+    const auto before = disk.show();
+    Fd fd(dev, O_RDWR);
+    ASSERT_TRUE(fd.ok());
+    if (c.set_password) {
+        ASSERT_TRUE(set_password(fd.get(), "pw").good());
+    }
+    if (c.verify) {
+        ASSERT_TRUE(verify_password(fd.get(), "pw").good());
+    }
+
+    SgResult reset = vendor_reset(fd.get());
+    ASSERT_EQ(reset.ret, 0);
+    EXPECT_EQ(reset.status, 0x00);
+    EXPECT_EQ(reset.driver_status, 0x00);
+
+    // Gone: no node, open fails with ENOENT, the old descriptor is dead.
+    struct stat st;
+    EXPECT_NE(::stat(dev.c_str(), &st), 0);
+    EXPECT_EQ(errno, ENOENT);
+    Fd again(dev, O_RDWR);
+    EXPECT_FALSE(again.ok());
+    EXPECT_EQ(again.open_errno(), ENOENT);
+    SgResult dead = identify(fd.get());
+    EXPECT_EQ(dead.ret, -1);
+    EXPECT_EQ(dead.err, ENODEV);
+    EXPECT_EQ(disk.show()["present"], "0");
+
+    // The absence ends: back under the same name and serial.
+    disk.set("reenum_ms=0");
+    Fd back(dev, O_RDWR);
+    ASSERT_TRUE(back.ok()) << back.open_errno();
+    EXPECT_EQ(vpd_serial(back.get()), before.at("serial"));
+    const auto after = disk.show();
+    EXPECT_EQ(after.at("area"), c.area_after);
+    EXPECT_EQ(capacity_sectors(back.get()),
+              std::stoull(after.at(std::string(c.area_after) + "_sectors")));
+    // The descriptor from before the reset stays dead.
+    EXPECT_EQ(identify(fd.get()).err, ENODEV);
+
+    // The record holds the reset, and nothing for the refused ioctls.
+    std::vector<std::string> cmds = disk.commands();
+    ASSERT_FALSE(cmds.empty());
+    size_t n = cmds.size();
+    EXPECT_EQ(record_field(cmds[n - 3], "cdb"), "eeb000000000620004000000aa990000");
+    EXPECT_EQ(record_field(cmds[n - 3], "dir"), "out");
+    EXPECT_EQ(record_field(cmds[n - 3], "len"), "0");
+    EXPECT_EQ(record_field(cmds[n - 3], "result"), "GOOD");
+    EXPECT_EQ(record_field(cmds[n - 2], "cdb").substr(0, 4), "1201");   // vpd_serial
+    EXPECT_EQ(record_field(cmds[n - 1], "cdb").substr(0, 2), "25");     // capacity
+}
+
+INSTANTIATE_TEST_SUITE_P(States, VendorReset,
+                         ::testing::Values(ResetCase{"no_password", false, false, "public"},
+                                           ResetCase{"locked", true, false, "public"},
+                                           ResetCase{"verified", true, true, "private"}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(VendorReset, ComesBackUnderTheNextNameWithTheSameSerial) {
+    SimDisk disk(long_absence());
+    const std::string old_dev = disk.dev();
+    const std::string new_dev = old_dev + "x";
+    disk.set("next_dev=" + new_dev);
+    const std::string serial = disk.show()["serial"];
+    {
+        Fd early(new_dev, O_RDWR);   // not its name before the reset
+        EXPECT_EQ(early.open_errno(), ENOENT);
+    }
+    {
+        Fd fd(old_dev, O_RDWR);
+        ASSERT_TRUE(vendor_reset(fd.get()).good());
+    }
+    Fd missing(new_dev, O_RDWR);   // the new name is not there yet either
+    EXPECT_EQ(missing.open_errno(), ENOENT);
+    disk.set("reenum_ms=0");
+
+    Fd fd(new_dev, O_RDWR);
+    ASSERT_TRUE(fd.ok()) << fd.open_errno();
+    EXPECT_EQ(vpd_serial(fd.get()), serial);
+    EXPECT_EQ(disk.dev(), new_dev);
+    EXPECT_EQ(disk.show()["next_dev"], "");
+    Fd old(old_dev, O_RDWR);
+    EXPECT_EQ(old.open_errno(), ENOENT);
+    struct stat st;
+    EXPECT_NE(::lstat(old_dev.c_str(), &st), 0);
+}
+
+TEST(VendorReset, ResetWhileUnlockedStaysUnlocked) {
+    SimDiskOptions o;
+    o.reenum_ms = 0;
+    SimDisk disk(o);
+    disk.set("password=pw");
+    for (int round = 0; round < 3; ++round) {
+        Fd fd(disk.dev(), O_RDWR);
+        ASSERT_TRUE(fd.ok()) << "round " << round << ": " << fd.open_errno();
+        if (round == 0) {
+            ASSERT_TRUE(verify_password(fd.get(), "pw").good());
+        } else {
+            EXPECT_EQ(disk.show()["area"], "private") << "round " << round;
+        }
+        ASSERT_TRUE(vendor_reset(fd.get()).good());
+    }
+    EXPECT_EQ(disk.show()["area"], "private");
+}
+
+TEST(VendorReset, StatBringsTheDueReturnAbout) {
+    SimDiskOptions o;
+    o.reenum_ms = 100;
+    SimDisk disk(o);
+    const std::string dev = disk.dev();
+    {
+        Fd fd(dev, O_RDWR);
+        ASSERT_TRUE(vendor_reset(fd.get()).good());
+    }
+    // Only this process's stat() looks at the disk until it is back.
+    struct stat st;
+    bool back = false;
+    for (int i = 0; i < 500 && !back; ++i) {
+        back = ::stat(dev.c_str(), &st) == 0;
+        if (!back) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(S_ISBLK(st.st_mode));
+    Fd fd(dev, O_RDWR);
+    EXPECT_TRUE(fd.ok());
+}
+
+TEST(PowerCycle, LocksAgainAndForgetsTheVerification) {
+    SimDiskOptions o;
+    o.reenum_ms = 0;
+    SimDisk disk(o);
+    disk.set("password=pw");
+    const std::string cycles_before = disk.tool_output("smart " + shell_quote(disk.dir()));
+    {
+        Fd fd(disk.dev(), O_RDWR);
+        ASSERT_TRUE(verify_password(fd.get(), "pw").good());
+    }
+    // Unplugged before the reset: the verification does not survive.
+    ASSERT_EQ(disk.tool("replug " + shell_quote(disk.dir())), 0);
+    {
+        Fd fd(disk.dev(), O_RDWR);
+        ASSERT_TRUE(vendor_reset(fd.get()).good());
+    }
+    auto s = disk.show();
+    EXPECT_EQ(s["area"], "public");
+    EXPECT_EQ(s["locked"], "1");
+    EXPECT_NE(disk.tool_output("smart " + shell_quote(disk.dir())), cycles_before);
+    EXPECT_NE(disk.tool_output("smart " + shell_quote(disk.dir())).find("12=2\n"), std::string::npos);
+
+    // Unplugged while unlocked: locked again, under a new name if asked.
+    {
+        Fd fd(disk.dev(), O_RDWR);
+        ASSERT_TRUE(verify_password(fd.get(), "pw").good());
+        ASSERT_TRUE(vendor_reset(fd.get()).good());
+    }
+    ASSERT_EQ(disk.show()["area"], "private");
+    const std::string renamed = disk.dev() + "r";
+    ASSERT_EQ(disk.tool("replug " + shell_quote(disk.dir()) + " --dev " + renamed), 0);
+    EXPECT_EQ(disk.dev(), renamed);
+    EXPECT_EQ(disk.show()["area"], "public");
+    Fd fd(renamed, O_RDWR);
+    EXPECT_TRUE(fd.ok());
+}
+
+TEST(PromptSector, RoundTripAcrossProcessesAndReenumerations) {
+    SimDiskOptions o;
+    o.reenum_ms = 0;
+    SimDisk disk(o);
+    std::vector<uint8_t> text(512, 0);
+    const std::string hint = "my first pet";
+    std::copy(hint.begin(), hint.end(), text.begin());
+    {
+        Fd fd(disk.dev(), O_RDWR);
+        SgResult fresh = read_prompt(fd.get());
+        ASSERT_TRUE(fresh.good());
+        EXPECT_EQ(fresh.data, std::vector<uint8_t>(512, 0));
+        ASSERT_TRUE(write_prompt(fd.get(), text).good());
+        ASSERT_TRUE(vendor_reset(fd.get()).good());
+    }
+    EXPECT_EQ(disk.show()["prompt"], hint);
+
+    // Another process reads it back with READ DMA EXT from vendor LBA 0x10.
+    int status = -1;
+    std::string out = shell("sg_raw -r 512 " + disk.dev() +
+                                " 85 0d 0e 00 5a 00 01 00 10 00 00 00 00 40 25 00 2>&1",
+                            &status);
+    ASSERT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("6d 79 20 66 69 72 73 74"), std::string::npos) << out;   // "my first"
+    EXPECT_EQ(disk.show()["prompt"], hint);
+}
