@@ -29,8 +29,9 @@ TEST(Registry, TablesBySelector)
     for (const Case &c : cases) {
         PPROTOCOL_FUNC_S table = get_protocol_func(static_cast<SELECT_PROTOCOL_TYPE>(c.selector));
         EXPECT_EQ(table != nullptr, c.has_table) << "selector " << c.selector;
-        if (table != nullptr)
+        if (table != nullptr) {
             EXPECT_EQ(table->ptl, c.selector);
+        }
     }
 }
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <regex>
+#include <cstdlib>
 #include <sstream>
 
 #include "service_fixture.h"
@@ -42,7 +42,7 @@ std::string gvariant_bytes(const Bytes &bytes)
 
 struct Answer {
     int exit_status = -1;
-    int status = -99999;
+    int status = -99999; // no answer parsed
     Bytes data;
 };
 
@@ -51,12 +51,10 @@ Answer parse(int exit_status, const std::string &text)
 {
     Answer a;
     a.exit_status = exit_status;
-    std::smatch m;
-    if (std::regex_search(text, m, std::regex("^\\((-?[0-9]+),")))
-        a.status = std::stoi(m[1]);
-    std::regex byte_re("0x([0-9a-f]{2})");
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), byte_re); it != std::sregex_iterator(); ++it)
-        a.data.push_back(static_cast<uint8_t>(std::stoi((*it)[1], nullptr, 16)));
+    if (text.size() > 1 && text[0] == '(')
+        a.status = std::atoi(text.c_str() + 1);
+    for (size_t at = text.find("0x"); at != std::string::npos; at = text.find("0x", at + 2))
+        a.data.push_back(static_cast<uint8_t>(std::strtoul(text.substr(at + 2, 2).c_str(), nullptr, 16)));
     return a;
 }
 
@@ -76,7 +74,7 @@ protected:
                                          "com.varo.zvsecurity.dbus." + method};
         argv.insert(argv.end(), args.begin(), args.end());
         std::string out;
-        int status = svctest::run_program(argv, {{"DBUS_SYSTEM_BUS_ADDRESS", bus.address()}, {"LD_PRELOAD", ""}}, &out);
+        int status = svctest::run_program(argv, {{"DBUS_SYSTEM_BUS_ADDRESS", bus.address()}}, &out);
         return parse(status, out);
     }
 };

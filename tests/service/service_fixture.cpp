@@ -110,7 +110,7 @@ int run_program(const std::vector<std::string> &argv, const std::map<std::string
     int pipefd[2] = {-1, -1};
     if (output != nullptr && pipe(pipefd) != 0)
         return -1;
-    pid_t pid = spawn(argv, merged_environment(current_environment(), env), pipefd[1]);
+    pid_t pid = spawn(argv, merged_environment(environment_without_preload(), env), pipefd[1]);
     if (output != nullptr) {
         close(pipefd[1]);
         output->clear();
@@ -175,11 +175,15 @@ ServiceProcess::ServiceProcess(const PrivateSystemBus &bus, const std::string &e
     if (!extra_path.empty())
         full_path = extra_path + ":" + full_path;
     extra["PATH"] = full_path;
-    // Qt and the bus library keep some allocations until exit; the leak
-    // checks of the service's own request code are the fuzz target's.
+    // Qt and the bus library keep some allocations until exit, and the disk
+    // tools the service starts inherit the sanitizer runtime with their own
+    // faults: leaks and the string interceptors are left to the fuzz target,
+    // which checks the service's request code with everything on.
     const char *asan = getenv("ASAN_OPTIONS");
     if (asan != nullptr)
-        extra["ASAN_OPTIONS"] = std::string(asan) + ":detect_leaks=0";
+        extra["ASAN_OPTIONS"] = std::string(asan) +
+                                ":detect_leaks=0:replace_str=0:replace_intrin=0:intercept_strchr=0"
+                                ":intercept_strlen=0:intercept_strndup=0";
     pid_ = spawn({service_program()}, merged_environment(current_environment(), extra));
 
     QDBusConnection conn = bus.connect();

@@ -15,8 +15,9 @@
 
 namespace svctest {
 
-// Runs a program and returns its exit status (-1 when a signal ended it);
-// env entries are added to (or replace) the test's environment.
+// Runs a program outside the simulator (without the test's LD_PRELOAD) and
+// returns its exit status (-1 when a signal ended it); env entries are
+// added to (or replace) the environment.
 int run_program(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env = {},
                 std::string *output = nullptr);
 
