@@ -22,6 +22,17 @@ static uint8_t sat_length_byte(uint32_t v_direction, T_LENGTH v_t_length)
     return (uint8_t)(t_length | (v_direction << SAT_T_DIR_SHIFT) | SAT_BYTE_BLOCK);
 }
 
+/* Bytes 4 to 12 of a 28-bit pass-through: feature and count in 8 bits,
+ * LBA bits 0 to 23 (bits 24 to 27 are not placed). */
+static void put_ata_28_registers(uint8_t *v_cdb, uint64_t v_lba, uint32_t v_sectors, uint16_t v_feature)
+{
+    v_cdb[4] = (uint8_t)v_feature;
+    v_cdb[6] = (uint8_t)v_sectors;
+    v_cdb[8] = (uint8_t)v_lba;
+    v_cdb[10] = (uint8_t)(v_lba >> 8);
+    v_cdb[12] = (uint8_t)(v_lba >> 16);
+}
+
 void init_scsi_ata_28(uint8_t *v_cdb, uint8_t v_command, ATA_PROTOCOL_TYPE v_protocol, uint64_t v_lba,
                       uint32_t v_sectors, uint32_t v_direction, uint16_t v_feature, uint8_t v_device,
                       T_LENGTH v_t_length)
@@ -30,11 +41,7 @@ void init_scsi_ata_28(uint8_t *v_cdb, uint8_t v_command, ATA_PROTOCOL_TYPE v_pro
     v_cdb[0] = ATA_PASS_THROUGH_16_CMD;
     v_cdb[1] = (uint8_t)(v_protocol << 1);
     v_cdb[2] = sat_length_byte(v_direction, v_t_length);
-    v_cdb[4] = (uint8_t)v_feature;
-    v_cdb[6] = (uint8_t)v_sectors;
-    v_cdb[8] = (uint8_t)v_lba;
-    v_cdb[10] = (uint8_t)(v_lba >> 8);
-    v_cdb[12] = (uint8_t)(v_lba >> 16);
+    put_ata_28_registers(v_cdb, v_lba, v_sectors, v_feature);
     v_cdb[13] = (uint8_t)(v_device | ATA_DEVICE_LBA_BIT);
     v_cdb[14] = v_command;
 }
@@ -142,11 +149,7 @@ PROTOCOL_STATUS init_scsi_ata(uint8_t *v_cdb, uint8_t v_command, uint64_t v_lba,
         put_ata_48_registers(v_cdb, v_lba, v_sectors, v_feature);
     } else {
         v_cdb[1] = (uint8_t)(attr.type << 1);
-        v_cdb[4] = (uint8_t)v_feature;
-        v_cdb[6] = (uint8_t)v_sectors;
-        v_cdb[8] = (uint8_t)v_lba;
-        v_cdb[10] = (uint8_t)(v_lba >> 8);
-        v_cdb[12] = (uint8_t)(v_lba >> 16);
+        put_ata_28_registers(v_cdb, v_lba, v_sectors, v_feature);
     }
     v_cdb[13] = (uint8_t)(v_device | ATA_DEVICE_LBA_BIT);
     v_cdb[14] = v_command;

@@ -55,7 +55,8 @@ static_assert(offsetof(IDENTIFY_DATA_SATA, SVN) == 236 * 2, "word 236");
 static_assert(offsetof(IDENTIFY_DATA_SATA, FFlashID) == 238 * 2, "word 238");
 
 /* The NVMe Identify Controller page is 4096 bytes; the library reads only
- * the total NVM capacity's low 32 bits at byte 120. */
+ * the capacity in logical blocks (low 32 bits) that the vendor's controller
+ * keeps at byte 120, inside the FGUID field. */
 #define NVME_IDENTIFY_SIZE 4096
 #define NVME_IDENTIFY_CAPACITY_OFFSET 120
 

@@ -7,6 +7,8 @@
  * opening the device, filling a zeroed record (handle, parameters, data_to,
  * buffer, buffer_len, timeout), calling one operation with it, and closing
  * the handle.
+ *
+ * The SMART-attribute, vendor-command and trim functions are in vendor.h.
  */
 #ifndef PROTOCOL_INTERFACE_H
 #define PROTOCOL_INTERFACE_H

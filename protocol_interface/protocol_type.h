@@ -44,7 +44,8 @@ enum PTL_STATUS_KIND_E {
     PTL_ERR_SCSI_PROTOCOL_LEN  = 25, /* SCSI command-block length other than 16 (init_scsi_protocol) */
     PTL_ERR_SG_CATEGORY        = 44, /* sg3_utils classified the completion as an error; detail the category */
     PTL_ERR_ATA_NOT_IN_TABLE   = 46, /* ATA command (with feature) not in the ATA command table */
-    PTL_ERR_COUNT_RANGE        = 48, /* sector count out of range for the ATA address width */
+    PTL_ERR_COUNT_RANGE        = 48, /* sector count out of range for the address width or the
+                                        block-count field (also 0 where no block would move) */
     PTL_ERR_VENDOR_KEY_READ    = 49, /* ATA-side vendor sequence: key read failed */
     PTL_ERR_VENDOR_ARG_WRITE   = 50, /* ATA-side vendor sequence: argument write failed */
     PTL_ERR_VENDOR_DATA_READ   = 51, /* ATA-side vendor sequence: data read failed */
@@ -60,6 +61,8 @@ enum PTL_STATUS_KIND_E {
     PTL_ERR_BAD_DATA_LENGTH    = 57, /* buffer_len beyond the data received or the service's cap */
     PTL_ERR_NOT_SECURE_DISK    = 58, /* the disk's identify data lack the secure-disk signature */
     PTL_ERR_FORMAT_TOOL        = 59, /* a formatting tool failed; detail its exit status */
+
+    PTL_ERR_OUT_OF_MEMORY      = 60, /* the library could not allocate what the answer needs */
 };
 
 /* The disk service's status for a device it could not open: kind 4, detail 1. */
@@ -405,5 +408,85 @@ typedef struct _disk_info_arg {
     const char *name;
     PDISK_INFO disk_info;
 } DISK_INFO_PARAMETER, *PDISK_INFO_PARAMETER;
+
+/* ---------------------------------------------------------------------------
+ * SMART attributes, vendor commands and NVMe system information
+ * ------------------------------------------------------------------------- */
+
+/* One 12-byte attribute entry of the ATA SMART READ DATA page. */
+typedef struct _smart_d0_data {
+    uint8_t id;        /* 0 marks an empty entry */
+    uint8_t reserved0; /* first flag byte, not interpreted */
+    uint8_t reserved1; /* second flag byte, not interpreted */
+    uint8_t current;
+    uint8_t worst;
+    uint8_t raw[7];
+} SMART_D0_DATA_ITEM, *PSMART_D0_DATA_ITEM;
+
+static_assert(sizeof(SMART_D0_DATA_ITEM) == 12, "a SMART attribute entry is 12 bytes");
+
+/* Attributes in the order of the data; freed by free_smart_d0_list. */
+typedef struct _smart_d0_list {
+    SMART_D0_DATA_ITEM d0;
+    struct _smart_d0_list *next;
+} SMART_D0_LIST, *PSMART_D0_LIST;
+
+/* A vendor sequence (zv_vendor): an argument block sent to the device and
+ * a data phase in either direction. */
+typedef struct zv_vendor_cmd {
+    uint8_t subcommand;     /* sent by the NVMe sequence only */
+    uint8_t rw;             /* non-zero: read the data from the device */
+    uint8_t *args;
+    uint32_t args_sectors;  /* length of args in 512-byte sectors */
+    uint8_t *data;
+    uint32_t data_sectors;  /* length of data in 512-byte sectors */
+    uint32_t args_timeout;  /* seconds */
+    uint32_t data_timeout;  /* seconds */
+    SELECT_PROTOCOL_TYPE ptl;
+} ZV_VENDOR_CMD, *PZV_VENDOR_CMD;
+
+/* One vendor log transfer (READ LOG EXT / WRITE LOG EXT). */
+typedef struct zv_vendor_one_cmd {
+    uint32_t timeout;       /* seconds */
+    uint32_t rw;            /* non-zero: read */
+    uint64_t lba;           /* the log address */
+    uint8_t *buffer;
+    uint32_t buffer_len;    /* bytes */
+    SELECT_PROTOCOL_TYPE ptl;
+    int disk_handle;
+} ZV_VENDOR_ONE_CMD, *PZV_VENDOR_ONE_CMD;
+
+typedef enum _FD_CMD_FEATURE : uint32_t {
+    FD_FW_INFO_FEATURE                 = 0xA0,
+    FD_FW_LOG_PAGE_NUMBER_FEATURE      = 0xA1,
+    FD_READ_SPECIFICE_LOG_PAGE_FEATURE = 0xA2,
+} FD_CMD_FEATURE;
+
+/* The vendor log command 0xFD. */
+typedef struct _FD_CMD_ARG_ {
+    FD_CMD_FEATURE feature;
+    uint32_t index;
+    uint8_t *buffer;
+    uint32_t buffer_len;    /* bytes */
+    SELECT_PROTOCOL_TYPE ptl;
+    int disk_handle;
+} FD_CMD_ARG, *P_FD_CMD_ARG;
+
+/* The 2048-byte page of the NVMe vendor system-information command 0xC2. */
+#define NVME_SYS_INFO_SIZE 2048
+
+typedef struct _nvme_sys_info {
+    uint32_t signature;
+    uint32_t romversion;
+    uint32_t feature;
+    uint32_t status;
+    uint8_t reserved0[2009];
+    uint8_t fw_type;
+    uint8_t reserved1[22];
+} NVME_SYS_INFO, *PNVME_SYS_INFO;
+
+static_assert(sizeof(NVME_SYS_INFO) == NVME_SYS_INFO_SIZE, "NVMe system information is 2048 bytes");
+static_assert(offsetof(NVME_SYS_INFO, reserved0) == 16, "sys_info.reserved0");
+static_assert(offsetof(NVME_SYS_INFO, fw_type) == 2025, "sys_info.fw_type");
 
 #endif /* PROTOCOL_TYPE_H */

@@ -107,6 +107,7 @@ AtaResult verify_password(DiskState &s, DiskMedia &media, const AtaTaskfile &tf,
 }
 
 AtaResult smart(DiskState &s, const AtaTaskfile &tf, uint8_t *data) {
+    if (!s.smart_supported) return abort_command(tf);
     if (lo(tf.lba_mid) != ata::kSmartLbaMid || lo(tf.lba_high) != ata::kSmartLbaHigh)
         return abort_command(tf);
     switch (lo(tf.feature)) {

@@ -25,7 +25,9 @@
 #include "backing_store.h"
 #include "controller_datasheet.h"
 #include "disk_state.h"
+#include "byte_order.h"
 #include "enumeration.h"
+#include "nvme_controller.h"
 #include "sim_util.h"
 #include "smart_data.h"
 
@@ -50,17 +52,20 @@ const char kHelp[] =
     "see each DIR's disk at its /dev name and talk to it with SG_IO.\n"
     "\n"
     "commands:\n"
-    "  create DIR [--dev /dev/NAME] [--serial S] [--tries N] [--public-size SIZE]\n"
-    "         [--private-size SIZE] [--reenum-ms MS] [--next-dev /dev/NAME2]\n"
-    "         [--backing loop|image]\n"
-    "      make a disk (SIZE: bytes or K/M/G; defaults: a free /dev/sdqXXX, a\n"
-    "      random serial, 5 tries, 16M public, 512M private, 1000 ms)\n"
+    "  create DIR [--kind secure|nvme] [--dev /dev/NAME] [--serial S] [--tries N]\n"
+    "         [--public-size SIZE] [--private-size SIZE] [--reenum-ms MS]\n"
+    "         [--next-dev /dev/NAME2] [--backing loop|image] [--nsid N]\n"
+    "      make a disk (SIZE: bytes or K/M/G; defaults: the secure disk at a free\n"
+    "      /dev/sdqXXX (NVMe: /dev/nvmeNNNn1), a random serial, 5 tries, 16M\n"
+    "      public, 512M private, 1000 ms, namespace id 1)\n"
     "  show DIR                 state as key=value lines\n"
     "  set DIR KEY=VALUE...     next_dev, reenum_ms, tries_left, tries_max,\n"
     "                           password (empty: none), prompt, temperature,\n"
-    "                           power_on_hours\n"
+    "                           power_on_hours, bad_sectors (LBA,LBA...),\n"
+    "                           smart_supported (0|1), lpa (NVMe)\n"
     "  replug DIR [--dev /dev/NEW]   power cycle (locked again)\n"
-    "  smart DIR                SMART attributes as id=raw lines (decimal)\n"
+    "  smart DIR                SMART attributes as id=raw lines (decimal; NVMe:\n"
+    "                           the health log's counters as name=value lines)\n"
     "  log DIR                  the command record\n"
     "  lsblk [DIR...] [LSBLK OPTIONS]   lsblk plus the simulated disks\n"
     "  remove DIR               detach, remove its nodes, delete DIR\n"
@@ -112,17 +117,21 @@ std::set<std::string> names_in_use() {
     return names;
 }
 
-void check_free_name(const std::string &dev, const char *what) {
-    if (!valid_dev_name(dev))
+void check_free_name(const std::string &dev, const char *what, DiskKind kind) {
+    if (!valid_dev_name(dev, kind))
         throw UsageError(std::string(what) + " " + dev +
-                         " is not a whole-disk name /dev/[a-z][a-z0-9]* (not ending in a digit)");
+                         (kind == DiskKind::Nvme
+                              ? " is not an NVMe namespace name /dev/nvme<N>n<M>"
+                              : " is not a whole-disk name /dev/[a-z][a-z0-9]* (not ending in a digit)"));
     if (path_exists(dev)) throw SimError(dev + " already exists and is not this disk's", EEXIST);
     if (names_in_use().count(dev)) throw SimError(dev + " is taken by another simulated disk", EEXIST);
 }
 
-std::string pick_dev_name() {
+std::string pick_dev_name(DiskKind kind) {
     for (int i = 0; i < 100; ++i) {
-        std::string dev = "/dev/sdq" + random_letters(3, "abcdefghijklmnopqrstuvwxyz");
+        std::string dev = kind == DiskKind::Nvme
+                              ? "/dev/nvme" + random_letters(3, "0123456789") + "n1"
+                              : "/dev/sdq" + random_letters(3, "abcdefghijklmnopqrstuvwxyz");
         if (!path_exists(dev) && !names_in_use().count(dev)) return dev;
     }
     throw SimError("no free /dev name found", EEXIST);
@@ -198,6 +207,9 @@ int cmd_create(const std::vector<std::string> &args) {
     uint64_t public_bytes = kDefaultPublicBytes, private_bytes = kDefaultPrivateBytes;
     int reenum = kDefaultReenumMs;
     std::string backing;
+    DiskKind kind = DiskKind::Secure;
+    uint32_t nsid = nvme::kDefaultNsid;
+    bool nsid_given = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string &opt = args[i];
         if (i + 1 >= args.size()) throw UsageError(opt + " needs a value");
@@ -210,16 +222,24 @@ int cmd_create(const std::vector<std::string> &args) {
         else if (opt == "--reenum-ms") reenum = static_cast<int>(int_option(opt, val, 0, kMaxReenumMs));
         else if (opt == "--next-dev") next_dev = val;
         else if (opt == "--backing") backing = val;
-        else throw UsageError("unknown option " + opt);
+        else if (opt == "--kind") {
+            if (val == "secure") kind = DiskKind::Secure;
+            else if (val == "nvme") kind = DiskKind::Nvme;
+            else throw UsageError("--kind is secure or nvme");
+        } else if (opt == "--nsid") {
+            nsid = static_cast<uint32_t>(int_option(opt, val, 1, nvme::kMaxNsid));
+            nsid_given = true;
+        } else throw UsageError("unknown option " + opt);
     }
+    if (nsid_given && kind != DiskKind::Nvme) throw UsageError("--nsid needs --kind nvme");
     check_area_sizes(public_bytes, private_bytes);
     if (serial.empty()) serial = "ZV" + random_letters(12, "0123456789ABCDEFGHJKLMNPQRSTUVWXYZ");
     if (!valid_serial(serial))
         throw UsageError("the serial must be 1 to 20 characters of A-Z a-z 0-9 - _ .");
-    if (dev.empty()) dev = pick_dev_name();
-    else check_free_name(dev, "--dev");
+    if (dev.empty()) dev = pick_dev_name(kind);
+    else check_free_name(dev, "--dev", kind);
     if (!next_dev.empty()) {
-        check_free_name(next_dev, "--next-dev");
+        check_free_name(next_dev, "--next-dev", kind);
         if (next_dev == dev) throw UsageError("--next-dev must differ from --dev");
     }
     BackingMode mode = running_as_root() ? BackingMode::Loop : BackingMode::Image;
@@ -245,6 +265,8 @@ int cmd_create(const std::vector<std::string> &args) {
     try {
         DirLock lock(d);
         DiskState s;
+        s.kind = kind;
+        s.nsid = nsid;
         s.dev = dev;
         s.next_dev = next_dev;
         s.serial = serial;
@@ -266,12 +288,18 @@ int cmd_create(const std::vector<std::string> &args) {
         std::printf("%s\n", s.dev.c_str());
     } catch (...) {
         for (const char *f : {"/state", "/state.new", "/lock", "/commands.log", "/public.img",
-                              "/private.img"})
+                              "/private.img", "/firmware.img", "/vendor.bin"})
             ::unlink((d.dir + f).c_str());
         if (made_dir) ::rmdir(d.dir.c_str());
         throw;
     }
     return 0;
+}
+
+std::string bad_sector_list(const DiskState &s) {
+    std::string out;
+    for (uint64_t lba : s.bad_sectors) out += (out.empty() ? "" : ",") + std::to_string(lba);
+    return out;
 }
 
 // ------------------------------------------------------------ show
@@ -304,6 +332,11 @@ int cmd_show(const std::vector<std::string> &args) {
             {"generation", std::to_string(s.generation)},
             {"commands", std::to_string(s.commands)},
             {"smart_enabled", std::to_string(s.smart_enabled)},
+            {"smart_supported", std::to_string(s.smart_supported)},
+            {"kind", s.kind == DiskKind::Nvme ? "nvme" : "secure"},
+            {"nsid", std::to_string(s.nsid)},
+            {"lpa", std::to_string(s.lpa)},
+            {"bad_sectors", bad_sector_list(s)},
         };
         for (const auto &e : kv) std::printf("%s=%s\n", e.first.c_str(), e.second.c_str());
     });
@@ -325,7 +358,7 @@ int cmd_set(const std::vector<std::string> &args) {
         for (const auto &kv : pairs) {
             const std::string &k = kv.first, &v = kv.second;
             if (k == "next_dev") {
-                if (!v.empty() && v != n.dev) check_free_name(v, "next_dev");
+                if (!v.empty() && v != n.dev) check_free_name(v, "next_dev", n.kind);
                 n.next_dev = v == n.dev ? "" : v;
             } else if (k == "reenum_ms") {
                 n.reenum_ms = static_cast<int>(int_option(k, v, 0, kMaxReenumMs));
@@ -335,6 +368,7 @@ int cmd_set(const std::vector<std::string> &args) {
             } else if (k == "tries_left") {
                 n.tries_left = static_cast<int>(int_option(k, v, 0, n.tries_max));
             } else if (k == "password") {
+                if (n.kind == DiskKind::Nvme) throw UsageError("an NVMe disk has no password");
                 if (v.size() > ata::kPasswordMaxLen) throw UsageError("a password has 1 to 32 bytes");
                 n.password.assign(v.begin(), v.end());
                 n.password_set = !v.empty();
@@ -349,6 +383,21 @@ int cmd_set(const std::vector<std::string> &args) {
                 n.temperature = static_cast<int>(int_option(k, v, 0, 255));
             } else if (k == "power_on_hours") {
                 n.power_on_hours = static_cast<uint64_t>(int_option(k, v, 0, (1LL << 48) - 1));
+            } else if (k == "bad_sectors") {
+                n.bad_sectors.clear();
+                if (!v.empty()) {
+                    for (const auto &lba : split(v, ',')) {
+                        uint64_t x = 0;
+                        if (!parse_uint(lba, &x)) throw UsageError("bad_sectors is a list of LBAs: " + v);
+                        n.bad_sectors.push_back(x);
+                    }
+                }
+            } else if (k == "smart_supported") {
+                if (v != "0" && v != "1") throw UsageError("smart_supported is 0 or 1");
+                n.smart_supported = v == "1";
+            } else if (k == "lpa") {
+                if (n.kind != DiskKind::Nvme) throw UsageError("lpa belongs to an NVMe disk");
+                n.lpa = static_cast<uint8_t>(int_option(k, v, 0, 255));
             } else {
                 throw UsageError("unknown key " + k);
             }
@@ -368,7 +417,7 @@ int cmd_replug(const std::vector<std::string> &args) {
         else throw UsageError("unknown argument " + args[i]);
     }
     with_disk(args[0], [&new_dev](const DiskDir &d, DiskState &s) {
-        if (!new_dev.empty() && new_dev != s.dev) check_free_name(new_dev, "--dev");
+        if (!new_dev.empty() && new_dev != s.dev) check_free_name(new_dev, "--dev", s.kind);
         power_cycle(d, s, new_dev);
     });
     return 0;
@@ -378,6 +427,19 @@ int cmd_replug(const std::vector<std::string> &args) {
 int cmd_smart(const std::vector<std::string> &args) {
     if (args.size() != 1) throw UsageError("smart needs exactly one DIR");
     with_disk(args[0], [](const DiskDir &, DiskState &s) {
+        if (s.kind == DiskKind::Nvme) {
+            std::vector<uint8_t> log = build_nvme_health_log(s);
+            namespace sm = nvme::smart;
+            const std::pair<const char *, size_t> counters[] = {
+                {"data_units_read", sm::kUnitsRead},       {"data_units_written", sm::kUnitsWritten},
+                {"host_read_commands", sm::kReadCommands}, {"host_write_commands", sm::kWriteCommands},
+                {"power_cycles", sm::kPowerCycles},        {"power_on_hours", sm::kPowerOnHours},
+            };
+            std::printf("composite_temperature=%u\n", static_cast<unsigned>(get_le16(&log[sm::kTemperature])));
+            for (const auto &c : counters)
+                std::printf("%s=%" PRIu64 "\n", c.first, get_le64(&log[c.second]));
+            return;
+        }
         for (const auto &a : smart_attributes(s))
             std::printf("%u=%" PRIu64 "\n", static_cast<unsigned>(a.id), a.raw);
     });
@@ -495,7 +557,9 @@ std::vector<LsblkRow> sim_rows(const std::vector<std::string> &dirs, bool nodeps
         for (const auto &node : s.nodes)
             if (node != s.dev) parts.push_back(node);
         for (size_t i = 0; i < parts.size(); ++i) {
-            std::string loop_part = s.loop + "p" + parts[i].substr(s.dev.size());
+            std::string number = parts[i].substr(s.dev.size());
+            if (s.kind == DiskKind::Nvme) number = number.substr(1);   // NAMEpN
+            std::string loop_part = s.loop + "p" + number;
             rows.push_back({(i + 1 == parts.size() ? "\u2514\u2500" : "\u251c\u2500") +
                                 parts[i].substr(5),
                             majmin_of(parts[i]), "1", human_size(block_bytes(loop_part)), "0",

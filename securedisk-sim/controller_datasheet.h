@@ -241,6 +241,133 @@ constexpr int kDefaultTemperature = 35;
 }  // namespace smart
 }  // namespace ata
 
+// ------------------------------------------------------------ NVMe disk
+// The NVMe kind: one namespace of 512-byte blocks behind a controller that
+// answers the admin and I/O commands of DATASHEET.md chapter 5.
+namespace nvme {
+// Admin command set.
+constexpr uint8_t kAdminGetLogPage = 0x02;
+constexpr uint8_t kAdminIdentify = 0x06;
+constexpr uint8_t kAdminFirmwareDownload = 0x11;
+constexpr uint8_t kAdminSysInfo = 0xC2;
+constexpr uint8_t kAdminVendorWrite = 0xF9;
+constexpr uint8_t kAdminVendorRead = 0xFA;
+constexpr uint8_t kAdminVendorExecute = 0xFC;
+// I/O command set.
+constexpr uint8_t kCmdWrite = 0x01;
+constexpr uint8_t kCmdRead = 0x02;
+constexpr uint8_t kCmdCompare = 0x05;
+
+// Status field as the host sees it: SCT << 8 | SC, DNR set on every error.
+constexpr uint16_t kSuccess = 0x0000;
+constexpr uint16_t kDnr = 0x4000;
+constexpr uint16_t kInvalidOpcode = 0x0001;
+constexpr uint16_t kInvalidField = 0x0002;
+constexpr uint16_t kDataTransferError = 0x0004;
+constexpr uint16_t kInvalidNamespace = 0x000B;
+constexpr uint16_t kLbaOutOfRange = 0x0080;
+constexpr uint16_t kInvalidLogPage = 0x0109;
+constexpr uint16_t kWriteFault = 0x0280;
+constexpr uint16_t kUnrecoveredReadError = 0x0281;
+
+constexpr uint32_t kBlockSize = 512;
+constexpr uint32_t kMaxTransferBytes = 1u << 20;   // MDTS 8: 256 pages of 4 KiB
+constexpr uint32_t kNsidAll = 0xFFFFFFFF;
+constexpr uint32_t kDefaultNsid = 1;
+constexpr uint32_t kMaxNsid = 1024;
+
+// Identify (CNS in cdw10 bits 7..0).
+constexpr size_t kIdentifyLen = 4096;
+constexpr uint8_t kCnsNamespace = 0x00;
+constexpr uint8_t kCnsController = 0x01;
+constexpr uint8_t kCnsActiveNamespaces = 0x02;
+namespace id {
+constexpr size_t kVid = 0;              // 16-bit
+constexpr size_t kSsvid = 2;            // 16-bit
+constexpr size_t kSerial = 4;           // 20 bytes ASCII, space padded
+constexpr size_t kSerialLen = 20;
+constexpr size_t kModel = 24;           // 40 bytes
+constexpr size_t kModelLen = 40;
+constexpr size_t kFirmware = 64;        // 8 bytes
+constexpr size_t kFirmwareLen = 8;
+constexpr size_t kMdts = 77;
+constexpr size_t kCntlid = 78;          // 16-bit
+constexpr size_t kVersion = 80;         // 32-bit
+constexpr size_t kVendorCapacity = 120; // 32-bit, in the FGUID field
+constexpr size_t kOacs = 256;           // 16-bit
+constexpr size_t kFrmw = 260;
+constexpr size_t kLpa = 261;
+constexpr size_t kSqes = 512;
+constexpr size_t kCqes = 513;
+constexpr size_t kNn = 516;             // 32-bit
+
+constexpr uint16_t kVendorId = 0x5A56;
+constexpr const char *kModelText = "ZV NVMe Disk";
+constexpr const char *kFirmwareText = "1.00";
+constexpr uint8_t kMdtsValue = 8;
+constexpr uint16_t kControllerId = 1;
+constexpr uint32_t kVersionValue = 0x00010400;   // NVMe 1.4
+constexpr uint16_t kOacsFirmware = 0x0004;       // download and commit
+constexpr uint8_t kFrmwOneSlot = 0x02;
+constexpr uint8_t kSqesValue = 0x66;
+constexpr uint8_t kCqesValue = 0x44;
+
+// Identify Namespace.
+constexpr size_t kNsze = 0;             // 64-bit
+constexpr size_t kNcap = 8;
+constexpr size_t kNuse = 16;
+constexpr size_t kNlbaf = 25;
+constexpr size_t kFlbas = 26;
+constexpr size_t kLbaf0 = 128;          // MS 16-bit, LBADS, RP
+constexpr uint8_t kLbads512 = 9;
+}  // namespace id
+
+constexpr uint8_t kLpaSmartPerNamespace = 0x01;
+constexpr uint8_t kDefaultLpa = kLpaSmartPerNamespace;
+
+// Get Log Page: LID cdw10 7..0, NUMDL cdw10 31..16, NUMDU cdw11 15..0,
+// offset cdw12/cdw13.
+constexpr uint8_t kLogError = 0x01;
+constexpr uint8_t kLogSmart = 0x02;
+constexpr uint8_t kLogFirmwareSlot = 0x03;
+constexpr size_t kLogLen = 512;
+namespace smart {
+constexpr size_t kTemperature = 1;      // 16-bit, kelvin
+constexpr size_t kAvailableSpare = 3;
+constexpr size_t kSpareThreshold = 4;
+constexpr size_t kPercentUsed = 5;
+constexpr size_t kUnitsRead = 32;       // 128-bit, thousands of 512-byte units
+constexpr size_t kUnitsWritten = 48;
+constexpr size_t kReadCommands = 64;
+constexpr size_t kWriteCommands = 80;
+constexpr size_t kPowerCycles = 112;
+constexpr size_t kPowerOnHours = 128;
+constexpr int kKelvin = 273;
+constexpr uint8_t kSpare = 100;
+constexpr uint8_t kThreshold = 10;
+constexpr uint64_t kUnitBlocks = 1000;
+}  // namespace smart
+constexpr size_t kFirmwareSlotAfi = 0;
+constexpr uint8_t kFirmwareSlotActive = 0x01;
+constexpr size_t kFirmwareSlot1 = 8;    // 8 bytes ASCII
+
+// Firmware Image Download: NUMD cdw10 (zero-based), OFST cdw11 (dwords).
+constexpr uint32_t kFirmwareMaxBytes = 1u << 20;
+
+// Vendor commands: cdw14 carries the vendor signature "P74h".
+constexpr uint32_t kVendorSignature = 0x68343750;
+constexpr uint32_t kMailboxMaxBytes = 64u << 10;
+constexpr size_t kSysInfoLen = 2048;
+constexpr uint32_t kSysInfoNumd = kSysInfoLen / 4 - 1;
+constexpr size_t kSysInfoSignature = 0;
+constexpr size_t kSysInfoRomVersion = 4;
+constexpr size_t kSysInfoFeature = 8;
+constexpr size_t kSysInfoStatus = 12;
+constexpr size_t kSysInfoFwType = 2025;
+constexpr uint32_t kRomVersion = 0x00010000;
+constexpr uint8_t kFwTypeValue = 0x01;
+}  // namespace nvme
+
 // Re-enumeration after the vendor reset.
 constexpr int kDefaultReenumMs = 1000;
 constexpr int kMaxReenumMs = 3600 * 1000;

@@ -80,6 +80,7 @@ std::string serialize_state(const DiskState &s) {
     auto num = [&line](const char *k, long long v) { line(k, std::to_string(v)); };
     auto unum = [&line](const char *k, uint64_t v) { line(k, std::to_string(v)); };
     num("format", kFormat);
+    line("kind", s.kind == DiskKind::Nvme ? "nvme" : "secure");
     line("dev", s.dev);
     line("next_dev", s.next_dev);
     line("serial", s.serial);
@@ -100,12 +101,20 @@ std::string serialize_state(const DiskState &s) {
     line("loop", s.loop);
     line("nodes", join(s.nodes));
     line("prompt", to_hex(s.prompt.data(), s.prompt.size()));
+    num("smart_supported", s.smart_supported);
     num("smart_enabled", s.smart_enabled);
     unum("power_on_hours", s.power_on_hours);
     unum("power_cycles", s.power_cycles);
     num("temperature", s.temperature);
     unum("lbas_written", s.lbas_written);
     unum("lbas_read", s.lbas_read);
+    std::vector<std::string> bad;
+    for (uint64_t lba : s.bad_sectors) bad.push_back(std::to_string(lba));
+    line("bad_sectors", join(bad));
+    unum("nsid", s.nsid);
+    num("lpa", s.lpa);
+    unum("read_commands", s.read_commands);
+    unum("write_commands", s.write_commands);
     line("last_ata", to_hex(s.last_ata.data(), s.last_ata.size()));
     unum("commands", s.commands);
     return o;
@@ -121,6 +130,10 @@ bool parse_state(const std::string &text, DiskState *out) {
     }
     if (kv["format"] != std::to_string(kFormat)) return false;
     DiskState s;
+    const std::string &kind = kv["kind"];
+    if (kind.empty() || kind == "secure") s.kind = DiskKind::Secure;
+    else if (kind == "nvme") s.kind = DiskKind::Nvme;
+    else return false;
     s.dev = kv["dev"];
     s.next_dev = kv["next_dev"];
     s.serial = kv["serial"];
@@ -132,6 +145,15 @@ bool parse_state(const std::string &text, DiskState *out) {
     s.loop = kv["loop"];
     if (!kv["nodes"].empty()) s.nodes = split(kv["nodes"], ',');
     if (!from_hex(kv["password"], &s.password)) return false;
+    if (!kv["bad_sectors"].empty()) {
+        for (const auto &lba : split(kv["bad_sectors"], ',')) {
+            uint64_t v = 0;
+            if (!parse_uint(lba, &v)) return false;
+            s.bad_sectors.push_back(v);
+        }
+    }
+    uint64_t nsid = s.nsid;
+    int lpa = s.lpa;
     bool ok = get_u64(kv, "public_sectors", &s.public_sectors) &&
               get_u64(kv, "private_sectors", &s.private_sectors) &&
               get_int(kv, "tries_max", &s.tries_max) &&
@@ -144,15 +166,21 @@ bool parse_state(const std::string &text, DiskState *out) {
               get_int(kv, "reenum_ms", &s.reenum_ms) &&
               get_u64(kv, "generation", &s.generation) &&
               get_bytes(kv, "prompt", &s.prompt) &&
+              get_bool(kv, "smart_supported", &s.smart_supported) &&
               get_bool(kv, "smart_enabled", &s.smart_enabled) &&
               get_u64(kv, "power_on_hours", &s.power_on_hours) &&
               get_u64(kv, "power_cycles", &s.power_cycles) &&
               get_int(kv, "temperature", &s.temperature) &&
               get_u64(kv, "lbas_written", &s.lbas_written) &&
               get_u64(kv, "lbas_read", &s.lbas_read) &&
+              get_u64(kv, "nsid", &nsid) && get_int(kv, "lpa", &lpa) &&
+              get_u64(kv, "read_commands", &s.read_commands) &&
+              get_u64(kv, "write_commands", &s.write_commands) &&
               get_bytes(kv, "last_ata", &s.last_ata) &&
               get_u64(kv, "commands", &s.commands);
-    if (!ok) return false;
+    if (!ok || nsid == 0 || nsid > nvme::kMaxNsid || lpa < 0 || lpa > 255) return false;
+    s.nsid = static_cast<uint32_t>(nsid);
+    s.lpa = static_cast<uint8_t>(lpa);
     *out = std::move(s);
     return true;
 }

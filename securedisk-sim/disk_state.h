@@ -16,9 +16,14 @@ namespace zvsim {
 
 enum class BackingMode { Loop, Image };
 enum class Area { Public, Private };
+// What the host sees: the secure disk behind its USB bridge (a SCSI disk
+// answering SG_IO), or an NVMe namespace answering the NVMe pass-through
+// requests (its data in the public image; it has no password).
+enum class DiskKind { Secure, Nvme };
 
 struct DiskState {
     // Identity and presentation.
+    DiskKind kind = DiskKind::Secure;
     std::string dev;        // current /dev path
     std::string next_dev;   // name to take at the next re-enumeration (one shot)
     std::string serial;
@@ -49,12 +54,23 @@ struct DiskState {
     std::array<uint8_t, kSectorSize> prompt{};
 
     // SMART.
+    bool smart_supported = true;   // false: a controller without the feature set
     bool smart_enabled = true;
     uint64_t power_on_hours = 0;
     uint64_t power_cycles = 1;
     int temperature = ata::smart::kDefaultTemperature;
     uint64_t lbas_written = 0;
     uint64_t lbas_read = 0;
+
+    // Medium defects: sectors of the presented area whose reads and writes
+    // fail (both kinds).
+    std::vector<uint64_t> bad_sectors;
+
+    // NVMe namespace and controller.
+    uint32_t nsid = nvme::kDefaultNsid;
+    uint8_t lpa = nvme::kDefaultLpa;   // Identify Controller log page attributes
+    uint64_t read_commands = 0;        // host Read commands completed
+    uint64_t write_commands = 0;       // host Write commands completed
 
     // Output registers of the last ATA command (for protocol 15).
     std::array<uint8_t, scsi::kAtaReturnDescriptorLen> last_ata{};
@@ -77,6 +93,8 @@ struct DiskDir {
     std::string image(Area a) const {
         return dir + (a == Area::Public ? "/public.img" : "/private.img");
     }
+    std::string firmware() const { return dir + "/firmware.img"; }   // NVMe image download
+    std::string mailbox() const { return dir + "/vendor.bin"; }      // NVMe vendor mailbox
 };
 
 // Exclusive flock on DIR/lock for the lifetime of the object.

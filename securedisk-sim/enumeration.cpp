@@ -46,7 +46,7 @@ void make_nodes(DiskState &s) {
     make_block_node(s.dev, devnum);
     s.nodes.push_back(s.dev);
     for (const auto &p : loop_partitions(s.loop)) {
-        std::string node = s.dev + std::to_string(p.number);
+        std::string node = partition_node(s.dev, s.kind, p.number);
         clear_stale_node(node);
         make_block_node(node, p.devnum);
         s.nodes.push_back(node);
@@ -80,15 +80,42 @@ bool backing_intact(const DiskDir &d, const DiskState &s) {
 }
 }  // namespace
 
-bool valid_dev_name(const std::string &dev) {
+bool valid_dev_name(const std::string &dev, DiskKind kind) {
     if (!starts_with(dev, "/dev/")) return false;
     std::string name = dev.substr(5);
     if (name.empty() || name.size() > kMaxDevNameLen) return false;
+    if (kind == DiskKind::Nvme) {
+        if (!starts_with(name, "nvme")) return false;
+        size_t n = name.find('n', 4);
+        return n != std::string::npos && all_digits(name.substr(4, n - 4)) &&
+               all_digits(name.substr(n + 1));
+    }
     if (name[0] < 'a' || name[0] > 'z') return false;
     for (char c : name)
         if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
     char last = name.back();
     return !(last >= '0' && last <= '9');   // NAME1, NAME2 ... are its partitions
+}
+
+std::string partition_node(const std::string &dev, DiskKind kind, int number) {
+    return dev + (kind == DiskKind::Nvme ? "p" : "") + std::to_string(number);
+}
+
+bool names_disk_or_partition(const std::string &path, const std::string &dev, DiskKind kind,
+                             bool *whole) {
+    if (dev.empty() || !starts_with(path, dev)) return false;
+    std::string rest = path.substr(dev.size());
+    if (rest.empty()) {
+        *whole = true;
+        return true;
+    }
+    if (kind == DiskKind::Nvme) {
+        if (rest[0] != 'p') return false;
+        rest = rest.substr(1);
+    }
+    if (!all_digits(rest)) return false;
+    *whole = false;
+    return true;
 }
 
 void arrive(const DiskDir &d, DiskState &s, bool take_next_dev) {

@@ -38,7 +38,16 @@ void power_cycle(const DiskDir &d, DiskState &s, const std::string &new_dev);
 // Erases the private area (see wipe_image) and forgets the verification.
 void wipe_private_area(const DiskDir &d, DiskState &s);
 
-// Valid whole-disk name: /dev/[a-z][a-z0-9]*, not ending in a digit, short.
-bool valid_dev_name(const std::string &dev);
+// Valid whole-disk name of the kind: for the secure disk /dev/[a-z][a-z0-9]*,
+// not ending in a digit; for NVMe /dev/nvme<N>n<M>. Short either way.
+bool valid_dev_name(const std::string &dev, DiskKind kind = DiskKind::Secure);
+
+// The node of partition `number` of a disk named `dev`: NAME1 for the secure
+// disk, NAMEp1 for NVMe.
+std::string partition_node(const std::string &dev, DiskKind kind, int number);
+
+// Is `path` the disk `dev` itself (*whole true) or one of its partitions?
+bool names_disk_or_partition(const std::string &path, const std::string &dev, DiskKind kind,
+                             bool *whole);
 
 }  // namespace zvsim

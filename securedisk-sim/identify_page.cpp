@@ -38,10 +38,10 @@ Sector build_identify_page(const DiskState &s) {
              static_cast<uint32_t>(std::min<uint64_t>(sectors, id::kLba28Max)));
     put_word(b, id::kMultiwordDmaWord, id::kMultiwordDma);
     put_word(b, id::kMajorVersionWord, id::kMajorVersion);
-    put_word(b, id::kCommandSet1Word, id::kCommandSet1);
+    put_word(b, id::kCommandSet1Word, s.smart_supported ? id::kCommandSet1 : 0);
     put_word(b, id::kCommandSet2Word, id::kCommandSet2);
     put_word(b, id::kCommandSet3Word, id::kCommandSet3);
-    put_word(b, id::kEnabled1Word, s.smart_enabled ? id::kEnabledSmart : 0);
+    put_word(b, id::kEnabled1Word, s.smart_supported && s.smart_enabled ? id::kEnabledSmart : 0);
     put_word(b, id::kEnabled2Word, id::kEnabled48Bit);
     put_word(b, id::kEnabled3Word, id::kEnabled3);
     put_word(b, id::kUltraDmaWord, id::kUltraDma);

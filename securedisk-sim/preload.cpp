@@ -175,18 +175,6 @@ bool absolute_path(int dirfd, const char *path, std::string *out) {
     return true;
 }
 
-bool names_disk(const std::string &path, const std::string &dev, bool *whole) {
-    if (dev.empty() || !starts_with(path, dev)) return false;
-    std::string rest = path.substr(dev.size());
-    if (rest.empty()) {
-        *whole = true;
-        return true;
-    }
-    if (!all_digits(rest)) return false;
-    *whole = false;
-    return true;
-}
-
 // Is `path` a simulated disk (or a partition of one) of SECUREDISK_SIM?
 bool find_disk(int dirfd, const char *path, Match *m) {
     if (!path || !*path) return false;
@@ -201,7 +189,8 @@ bool find_disk(int dirfd, const char *path, Match *m) {
         DiskState s;
         if (!try_load_state(DiskDir(canon), &s)) continue;
         bool whole = true;
-        if (names_disk(abs, s.dev, &whole) || names_disk(abs, s.next_dev, &whole)) {
+        if (names_disk_or_partition(abs, s.dev, s.kind, &whole) ||
+            names_disk_or_partition(abs, s.next_dev, s.kind, &whole)) {
             m->dir = canon;
             m->path = abs;
             m->whole = whole;
@@ -236,6 +225,7 @@ int sim_open(int dirfd, const char *path, int flags, mode_t mode) {
         b.dir = m.dir;
         b.generation = s.generation;
         b.mode = s.mode;
+        b.kind = s.kind;
         int fd;
         if (s.mode == BackingMode::Loop) {
             fd = real_openat(AT_FDCWD, s.dev.c_str(), flags, mode);

@@ -18,6 +18,8 @@
 #include "controller_datasheet.h"
 #include "disk_media.h"
 #include "enumeration.h"
+#include "fd_media.h"
+#include "nvme_emulation.h"
 #include "sat_bridge.h"
 #include "sim_util.h"
 
@@ -31,91 +33,6 @@ constexpr size_t kMaxCdbLen = 32;
 constexpr size_t kMinCdbLen = 6;
 constexpr uint8_t kDriverSense = 0x08;
 constexpr unsigned kHostNumber = 6;
-constexpr size_t kIoAlign = 4096;
-
-// Scratch memory aligned for O_DIRECT descriptors.
-class AlignedBuffer {
-public:
-    explicit AlignedBuffer(size_t bytes)
-        : size_((bytes + kIoAlign - 1) / kIoAlign * kIoAlign),
-          p_(static_cast<uint8_t *>(std::aligned_alloc(kIoAlign, size_ ? size_ : kIoAlign))) {
-        if (!p_) throw SimError("out of memory", ENOMEM);
-        std::memset(p_, 0, size_ ? size_ : kIoAlign);
-    }
-    ~AlignedBuffer() { std::free(p_); }
-    AlignedBuffer(const AlignedBuffer &) = delete;
-    AlignedBuffer &operator=(const AlignedBuffer &) = delete;
-    uint8_t *get() const { return p_; }
-
-private:
-    size_t size_;
-    uint8_t *p_;
-};
-
-// The presented area through the caller's fd (reopened read-write through
-// /proc when the caller opened it read-only and the command writes).
-class FdMedia : public DiskMedia {
-public:
-    FdMedia(int fd, const DiskDir &d) : fd_(fd), dir_(d) {}
-
-    bool read(uint64_t lba, uint32_t count, uint8_t *out) override {
-        size_t bytes = size_t{count} * kSectorSize;
-        AlignedBuffer buf(bytes);
-        if (!transfer(fd_, buf.get(), bytes, lba, false)) {
-            if (errno != EBADF) return false;
-            if (!with_rw_fd([&](int fd) { return transfer(fd, buf.get(), bytes, lba, false); }))
-                return false;
-        }
-        std::memcpy(out, buf.get(), bytes);
-        return true;
-    }
-
-    bool write(uint64_t lba, uint32_t count, const uint8_t *in) override {
-        size_t bytes = size_t{count} * kSectorSize;
-        AlignedBuffer buf(bytes);
-        std::memcpy(buf.get(), in, bytes);
-        if (transfer(fd_, buf.get(), bytes, lba, true)) return true;
-        if (errno != EBADF) return false;
-        return with_rw_fd([&](int fd) { return transfer(fd, buf.get(), bytes, lba, true); });
-    }
-
-    void wipe_private(DiskState &s) override { wipe_private_area(dir_, s); }
-
-private:
-    static bool transfer(int fd, uint8_t *buf, size_t bytes, uint64_t lba, bool write) {
-        size_t done = 0;
-        off_t base = static_cast<off_t>(lba * kSectorSize);
-        while (done < bytes) {
-            ssize_t n = write ? ::pwrite(fd, buf + done, bytes - done, base + static_cast<off_t>(done))
-                              : ::pread(fd, buf + done, bytes - done, base + static_cast<off_t>(done));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            if (n == 0) {
-                errno = EIO;
-                return false;
-            }
-            done += static_cast<size_t>(n);
-        }
-        return true;
-    }
-
-    template <class F>
-    bool with_rw_fd(F f) {
-        std::string self = "/proc/self/fd/" + std::to_string(fd_);
-        int fd = ::open(self.c_str(), O_RDWR | O_CLOEXEC);
-        if (fd < 0) return false;
-        bool ok = f(fd);
-        int err = errno;
-        ::close(fd);
-        errno = err;
-        return ok;
-    }
-
-    int fd_;
-    DiskDir dir_;
-};
 
 const char *direction_name(int dir) {
     switch (dir) {
@@ -204,7 +121,7 @@ int sg_io(int fd, const FdBinding &b, sg_io_hdr *h) {
             if (changed) save_state(d, s);
             return ENODEV;
         }
-        FdMedia media(fd, d);
+        FdMedia media(fd, d, s.bad_sectors);
         r = bridge_execute(s, media, h->cmdp, h->cmd_len, host);
         ++s.commands;
         append_command_record(d, "seq=" + std::to_string(s.commands) +
@@ -262,6 +179,7 @@ uint64_t presented_bytes(const FdBinding &b) {
 }  // namespace
 
 bool is_emulated_ioctl(const FdBinding &b, unsigned long request) {
+    if (is_nvme_request(request)) return true;   // the secure disk refuses them itself
     switch (request) {
     case SG_IO:
     case SG_GET_VERSION_NUM:
@@ -284,6 +202,17 @@ bool is_emulated_ioctl(const FdBinding &b, unsigned long request) {
 }
 
 int emulate_ioctl(int fd, FdBinding &b, unsigned long request, void *arg) {
+    if (is_nvme_request(request) && b.kind != DiskKind::Nvme) {
+        errno = ENOTTY;   // a SCSI disk has no NVMe requests
+        return -1;
+    }
+    if (b.kind == DiskKind::Nvme) {
+        if (is_nvme_request(request)) return emulate_nvme_ioctl(fd, b, request, arg);
+        if (request != BLKGETSIZE64 && request != BLKGETSIZE && request != BLKSSZGET) {
+            errno = ENOTTY;   // an NVMe namespace is no SCSI device
+            return -1;
+        }
+    }
     int err = 0;
     int ret = 0;
     try {

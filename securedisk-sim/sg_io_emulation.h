@@ -1,4 +1,5 @@
-// The ioctl side of a simulated disk's file descriptor: SG_IO checked by
+// The ioctl side of a simulated disk's file descriptor (an NVMe kind's
+// requests are answered in nvme_emulation.h): SG_IO checked by
 // the same rules the kernel's block layer applies, then run through the
 // bridge under the disk's lock and written to its command record; and the
 // small SCSI generic ioctls (version, timeout, reserved size, id/lun) that
@@ -18,6 +19,7 @@ struct FdBinding {
     std::string dir;          // canonical state directory
     uint64_t generation = 0;  // bus generation at open time
     BackingMode mode = BackingMode::Loop;
+    DiskKind kind = DiskKind::Secure;
     dev_t rdev = 0;           // loop mode: device number opened
     dev_t st_dev = 0;         // image mode: the image file's identity
     ino_t st_ino = 0;

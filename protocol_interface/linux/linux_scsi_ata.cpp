@@ -23,6 +23,17 @@
 #define ATA_SECTOR_SIZE 512u
 #define SMART_SIGNATURE_LBA 0xC24F00u /* LBA mid 0x4F, LBA high 0xC2 */
 
+/* Issues a 16-byte block with the record's buffer, time limit and sense
+ * area. A failure is reported as (errno * 256) + v_kind, whatever the SG
+ * path said. */
+static PROTOCOL_STATUS issue_block(const PPROTOCOL_CMD_S v_cmd, uint8_t *v_cdb, uint32_t v_direction, int v_kind)
+{
+    if (sg_scsi_cdb(v_cmd->handle, v_cdb, ATA_PASS_THROUGH_16_CMDLEN, v_direction, v_cmd->buffer, v_cmd->buffer_len,
+                    v_cmd->timeout, v_cmd->ext) != PTL_SUCCESS)
+        return PTL_STATUS(errno, v_kind);
+    return PTL_SUCCESS;
+}
+
 /* Read and write are one procedure: the direction, and so the ATA command,
  * follows the record's data_to, not the operation's name. */
 static PROTOCOL_STATUS scsi_ata_rw(const PPROTOCOL_CMD_S v_cmd)
@@ -58,10 +69,7 @@ static PROTOCOL_STATUS scsi_ata_rw(const PPROTOCOL_CMD_S v_cmd)
         init_scsi_ata_28(cdb, command, protocol, lba, sectors, v_cmd->data_to, v_cmd->u.rw.feature,
                          v_cmd->u.rw.device, T_LENGTH_SECTORS);
 
-    if (sg_scsi_cdb(v_cmd->handle, cdb, sizeof(cdb), v_cmd->data_to, v_cmd->buffer, v_cmd->buffer_len,
-                    v_cmd->timeout, v_cmd->ext) != PTL_SUCCESS)
-        return PTL_STATUS(errno, PTL_ERR_READ_WRITE);
-    return PTL_SUCCESS;
+    return issue_block(v_cmd, cdb, v_cmd->data_to, PTL_ERR_READ_WRITE);
 }
 
 static PROTOCOL_STATUS scsi_ata_read(const PPROTOCOL_CMD_S v_cmd)
@@ -88,10 +96,7 @@ static PROTOCOL_STATUS scsi_ata_identify(const PPROTOCOL_CMD_S v_cmd)
     cdb[6] = (uint8_t)(v_cmd->buffer_len / ATA_SECTOR_SIZE);
     cdb[14] = ATA_IDENTIFY_DEVICE;
 
-    if (sg_scsi_cdb(v_cmd->handle, cdb, sizeof(cdb), DATA_FROM_DEV, v_cmd->buffer, v_cmd->buffer_len,
-                    v_cmd->timeout, v_cmd->ext) != PTL_SUCCESS)
-        return PTL_STATUS(errno, PTL_ERR_IDENTIFY_SMART);
-    return PTL_SUCCESS;
+    return issue_block(v_cmd, cdb, DATA_FROM_DEV, PTL_ERR_IDENTIFY_SMART);
 }
 
 static PROTOCOL_STATUS scsi_ata_smart(const PPROTOCOL_CMD_S v_cmd)
@@ -108,10 +113,7 @@ static PROTOCOL_STATUS scsi_ata_smart(const PPROTOCOL_CMD_S v_cmd)
     if (status != PTL_SUCCESS)
         return status;
 
-    if (sg_scsi_cdb(v_cmd->handle, cdb, sizeof(cdb), v_cmd->data_to, v_cmd->buffer, v_cmd->buffer_len,
-                    v_cmd->timeout, v_cmd->ext) != PTL_SUCCESS)
-        return PTL_STATUS(errno, PTL_ERR_IDENTIFY_SMART);
-    return PTL_SUCCESS;
+    return issue_block(v_cmd, cdb, v_cmd->data_to, PTL_ERR_IDENTIFY_SMART);
 }
 
 /* The bridge's ATA side has no vendor operation. */
@@ -148,10 +150,7 @@ static PROTOCOL_STATUS scsi_ata_download(const PPROTOCOL_CMD_S v_cmd)
     cdb[13] = ATA_DEVICE_LBA_BIT;
     cdb[14] = dma ? ATA_DOWNLOAD_MICROCODE_DMA : ATA_DOWNLOAD_MICROCODE;
 
-    if (sg_scsi_cdb(v_cmd->handle, cdb, sizeof(cdb), direction, v_cmd->buffer, v_cmd->buffer_len,
-                    v_cmd->timeout, v_cmd->ext) != PTL_SUCCESS)
-        return PTL_STATUS(errno, PTL_ERR_DOWNLOAD);
-    return PTL_SUCCESS;
+    return issue_block(v_cmd, cdb, direction, PTL_ERR_DOWNLOAD);
 }
 
 /* The general pass-through: the caller's own command block, or one built

@@ -1,6 +1,6 @@
-// Small helpers for the library's tests against the simulated disk: an open
-// handle that closes itself, a zeroed command record, and the command
-// blocks the disk saw.
+// Small helpers for the library's tests against the simulated disks: an
+// open handle that closes itself, a zeroed command record, and the command
+// blocks (or NVMe commands) the disk saw.
 #ifndef PROTOCOL_DEVICE_HELPERS_H
 #define PROTOCOL_DEVICE_HELPERS_H
 
@@ -34,6 +34,26 @@ PROTOCOL_CMD_S zeroed_record();
 
 // The command blocks of every command the disk has seen, oldest first.
 std::vector<Bytes> cdbs_seen(const simtest::SimDisk &disk);
+
+// One NVMe command as the simulated NVMe disk recorded it.
+struct NvmeSeen {
+    bool admin = false;
+    uint32_t opcode = 0;
+    uint32_t nsid = 0;
+    uint32_t cdw10 = 0, cdw11 = 0, cdw12 = 0, cdw13 = 0, cdw14 = 0, cdw15 = 0; // admin
+    uint64_t slba = 0;                                                         // I/O
+    uint32_t nblocks = 0;                                                      // I/O, zero-based
+    uint32_t len = 0;
+    uint32_t timeout_ms = 0;
+    bool good = false;
+    uint32_t status = 0; // the NVMe status of a failed command
+};
+
+// Every NVMe command the disk has seen, oldest first.
+std::vector<NvmeSeen> nvme_seen(const simtest::SimDisk &disk);
+
+// Bytes of a repeatable pattern, different for each seed.
+Bytes pattern(size_t len, unsigned seed);
 
 } // namespace ptltest
 

@@ -45,13 +45,39 @@ TEST(Registry, EveryRegisteredTableFillsAllSevenOperations)
     }
 }
 
-TEST(Registry, TransportsNotBuiltYetAnswerNotSupported)
+// Each slot is wired to its own behaviour: with a record whose handle is -1
+// every operation answers with the status its checks or its failed request
+// give, and only the operations a transport does not have answer 3.
+TEST(Registry, EveryOperationHasItsBehaviour)
 {
-    PROTOCOL_CMD_S cmd = ptltest::zeroed_record();
-    for (SELECT_PROTOCOL_TYPE s : {SELECT_SCSI_TYPE, SELECT_NVME_TYPE}) {
-        PPROTOCOL_FUNC_S t = get_protocol_func(s);
-        for (PTL_OPERATION op : {t->read, t->write, t->identify, t->smart, t->vendor, t->download, t->send_cmd})
-            EXPECT_EQ(op(&cmd), PTL_ERR_NOT_SUPPORTED) << "selector " << s;
+    enum Slot { READ, WRITE, IDENTIFY, SMART, VENDOR, DOWNLOAD, SEND_CMD };
+    struct Case {
+        SELECT_PROTOCOL_TYPE ptl;
+        Slot slot;
+        PROTOCOL_STATUS kind;
+    } cases[] = {
+        {SELECT_SCSI_ATA_TYPE, READ, PTL_ERR_COUNT_RANGE},        {SELECT_SCSI_ATA_TYPE, WRITE, PTL_ERR_COUNT_RANGE},
+        {SELECT_SCSI_ATA_TYPE, IDENTIFY, PTL_ERR_BUFFER_TOO_SMALL}, {SELECT_SCSI_ATA_TYPE, SMART, PTL_ERR_ATA_NOT_IN_TABLE},
+        {SELECT_SCSI_ATA_TYPE, VENDOR, PTL_ERR_NOT_SUPPORTED},    {SELECT_SCSI_ATA_TYPE, DOWNLOAD, PTL_ERR_DOWNLOAD},
+        {SELECT_SCSI_ATA_TYPE, SEND_CMD, PTL_ERR_NO_HANDLE},
+        {SELECT_SCSI_TYPE, READ, PTL_ERR_READ_WRITE},             {SELECT_SCSI_TYPE, WRITE, PTL_ERR_READ_WRITE},
+        {SELECT_SCSI_TYPE, IDENTIFY, PTL_ERR_BUFFER_TOO_SMALL},   {SELECT_SCSI_TYPE, SMART, PTL_ERR_NOT_SUPPORTED},
+        {SELECT_SCSI_TYPE, VENDOR, PTL_ERR_NOT_SUPPORTED},        {SELECT_SCSI_TYPE, DOWNLOAD, PTL_ERR_NOT_SUPPORTED},
+        {SELECT_SCSI_TYPE, SEND_CMD, PTL_ERR_IDENTIFY_SMART},
+        {SELECT_NVME_TYPE, READ, PTL_ERR_NO_HANDLE},              {SELECT_NVME_TYPE, WRITE, PTL_ERR_NO_HANDLE},
+        {SELECT_NVME_TYPE, IDENTIFY, PTL_ERR_BUFFER_TOO_SMALL},   {SELECT_NVME_TYPE, SMART, PTL_ERR_NO_HANDLE},
+        {SELECT_NVME_TYPE, VENDOR, PTL_ERR_IOCTL},                {SELECT_NVME_TYPE, DOWNLOAD, PTL_ERR_DOWNLOAD},
+        {SELECT_NVME_TYPE, SEND_CMD, PTL_ERR_IOCTL},
+    };
+    for (const Case &c : cases) {
+        PPROTOCOL_FUNC_S t = get_protocol_func(c.ptl);
+        ASSERT_NE(t, nullptr);
+        PTL_OPERATION ops[] = {t->read, t->write, t->identify, t->smart, t->vendor, t->download, t->send_cmd};
+        PROTOCOL_CMD_S cmd = ptltest::zeroed_record();
+        cmd.handle = -1;
+        if (c.ptl == SELECT_NVME_TYPE && c.slot == SEND_CMD)
+            cmd.u.send_cmd.sc.nvme.command = 0x02; // Get Log Page, the one it passes on
+        EXPECT_EQ(PTL_STATUS_KIND(ops[c.slot](&cmd)), c.kind) << "selector " << c.ptl << " slot " << c.slot;
     }
 }
 

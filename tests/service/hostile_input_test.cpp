@@ -117,6 +117,10 @@ TEST_F(HostileInputTest, OnlyTheSecureDiskIsServed)
     std::string loop;
     ASSERT_EQ(run_program({"losetup", "-f", "--show", image}, {}, &loop), 0);
     loop.erase(loop.find_last_not_of('\n') + 1);
+    struct Detach {
+        std::string dev;
+        ~Detach() { run_program({"losetup", "-d", dev}); }
+    } detach{loop};
     // parted registers the partition with the kernel itself (loopNp1).
     ASSERT_EQ(run_program({"parted", "-s", loop, "mklabel", "msdos", "mkpart", "primary", "1M", "100%"}), 0);
     std::string sum_before, sum_after;
@@ -137,7 +141,7 @@ TEST_F(HostileInputTest, OnlyTheSecureDiskIsServed)
         EXPECT_EQ(call_simple(conn, "format", plain), PTL_ERR_NOT_SECURE_DISK);
         EXPECT_EQ(call_simple(conn, "format", plain + "p1"), PTL_ERR_BAD_DEVICE_NAME) << "a partition";
     }
-    run_program({"losetup", "-d", loop});
+    run_program({"sync"});
     run_program({"sha256sum", image}, {}, &sum_after);
     EXPECT_EQ(sum_after, sum_before);
 }

@@ -103,16 +103,18 @@ void sweep_abandoned_disks() {
     }
 }
 
-std::string unused_dev_name() {
+std::string unused_dev_name(bool nvme) {
     std::random_device rd;
     std::mt19937 gen(rd());
     std::uniform_int_distribution<int> letter('a', 'z');
+    std::uniform_int_distribution<int> digit('0', '9');
     for (int i = 0; i < 200; ++i) {
-        std::string dev = "/dev/sdq";
-        for (int k = 0; k < 3; ++k) dev.push_back(static_cast<char>(letter(gen)));
+        std::string dev = nvme ? "/dev/nvme" : "/dev/sdq";
+        for (int k = 0; k < 3; ++k) dev.push_back(static_cast<char>(nvme ? digit(gen) : letter(gen)));
+        if (nvme) dev += "n1";
         if (!exists(dev)) return dev;
     }
-    throw std::runtime_error("no unused /dev/sdqXXX name");
+    throw std::runtime_error("no unused device name");
 }
 }  // namespace
 
@@ -184,8 +186,11 @@ SimDisk::SimDisk(SimDiskOptions opts) {
     if (!::mkdtemp(&tmpl[0])) throw std::runtime_error("mkdtemp failed");
     dir_ = tmpl;
     std::ofstream(dir_ + kOwnerFile) << process_identity(::getpid()) << "\n";
+    const bool nvme = opts.kind == "nvme";
     std::string args = "create " + shell_quote(dir_) + " --dev " +
-                       shell_quote(opts.dev.empty() ? unused_dev_name() : opts.dev);
+                       shell_quote(opts.dev.empty() ? unused_dev_name(nvme) : opts.dev);
+    if (!opts.kind.empty()) args += " --kind " + shell_quote(opts.kind);
+    if (opts.nsid > 0) args += " --nsid " + std::to_string(opts.nsid);
     if (!opts.serial.empty()) args += " --serial " + shell_quote(opts.serial);
     if (opts.tries > 0) args += " --tries " + std::to_string(opts.tries);
     if (!opts.public_size.empty()) args += " --public-size " + shell_quote(opts.public_size);

@@ -13,6 +13,7 @@ namespace simtest {
 
 struct SimDiskOptions {
     std::string dev;            // "/dev/NAME"; empty = a unique unused /dev/sdqXXX
+                                // (/dev/nvmeNNNn1 for the NVMe kind)
     std::string serial;         // empty = the tool's default (random)
     int tries = 0;              // 0 = the tool's default
     std::string public_size;    // "" = default, else e.g. "16M"
@@ -20,6 +21,8 @@ struct SimDiskOptions {
     int reenum_ms = -1;         // -1 = default
     std::string next_dev;       // "" = none
     std::string backing;        // "" = the tool's choice, "loop" or "image"
+    std::string kind;           // "" = the secure disk, or "nvme"
+    int nsid = 0;               // NVMe namespace id; 0 = the tool's default
 };
 
 class SimDisk {
