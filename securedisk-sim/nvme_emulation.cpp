@@ -58,7 +58,9 @@ int run(int fd, const FdBinding &b, NvmeCommand c, uint8_t *user, uint32_t len, 
         DiskDir d(b.dir);
         DirLock lock(d);
         DiskState s = load_state(d);
-        bool changed = catch_up(d, s);
+        // The descriptor was opened in this generation after a full check of
+        // the backing device; a command only has to see a due arrival.
+        bool changed = catch_up(d, s, true);
         if (!s.present || s.generation != b.generation) {
             if (changed) save_state(d, s);
             return -ENODEV;

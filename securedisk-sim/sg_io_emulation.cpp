@@ -116,7 +116,9 @@ int sg_io(int fd, const FdBinding &b, sg_io_hdr *h) {
         DiskDir d(b.dir);
         DirLock lock(d);
         DiskState s = load_state(d);
-        bool changed = catch_up(d, s);
+        // The descriptor was opened in this generation after a full check of
+        // the backing device; a command only has to see a due arrival.
+        bool changed = catch_up(d, s, true);
         if (!s.present || s.generation != b.generation) {
             if (changed) save_state(d, s);
             return ENODEV;

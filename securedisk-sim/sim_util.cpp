@@ -96,9 +96,12 @@ int64_t monotonic_ms() {
 }
 
 std::string boot_id() {
-    std::string id;
-    if (!read_file("/proc/sys/kernel/random/boot_id", &id)) return "";
-    return trim(id);
+    // A process never outlives the boot it started in.
+    static const std::string id = [] {
+        std::string text;
+        return read_file("/proc/sys/kernel/random/boot_id", &text) ? trim(text) : std::string();
+    }();
+    return id;
 }
 
 bool read_file(const std::string &path, std::string *out) {

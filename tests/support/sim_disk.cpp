@@ -76,17 +76,25 @@ std::string process_identity(pid_t pid) {
     return "";
 }
 
+// Where the fixture keeps its disks: memory-backed when the machine has it,
+// as a device keeps its state in its own RAM and flash, so that the
+// simulator's per-command bookkeeping does not wait on the machine's disk.
+const std::string &state_base() {
+    static const std::string base = access("/dev/shm", W_OK | X_OK) == 0 ? "/dev/shm" : "/tmp";
+    return base;
+}
+
 // Disks of fixtures whose process died without cleaning up (a crashed
 // test): removed, so that loop devices and nodes do not pile up on a
 // machine that runs the tests again and again.
 void sweep_abandoned_disks() {
-    DIR *d = ::opendir("/tmp");
+    DIR *d = ::opendir(state_base().c_str());
     if (!d) return;
     std::vector<std::string> abandoned;
     while (dirent *e = ::readdir(d)) {
         std::string name = e->d_name;
         if (name.rfind(kDirPrefix, 0) != 0) continue;
-        std::string dir = "/tmp/" + name;
+        std::string dir = state_base() + "/" + name;
         std::ifstream in(dir + kOwnerFile);
         std::string owner;
         if (!std::getline(in, owner)) continue;   // being made right now
@@ -182,7 +190,7 @@ std::string record_field(const std::string &line, const std::string &key) {
 
 SimDisk::SimDisk(SimDiskOptions opts) {
     sweep_abandoned_disks();
-    std::string tmpl = std::string("/tmp/") + kDirPrefix + "XXXXXX";
+    std::string tmpl = state_base() + "/" + kDirPrefix + "XXXXXX";
     if (!::mkdtemp(&tmpl[0])) throw std::runtime_error("mkdtemp failed");
     dir_ = tmpl;
     std::ofstream(dir_ + kOwnerFile) << process_identity(::getpid()) << "\n";
