@@ -16,6 +16,7 @@
 #include <signal.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -62,6 +63,9 @@ pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string>
     envp.push_back(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
+        // A test program that crashes must not leave its bus or service
+        // behind (CTest would wait for them).
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         int null = open("/dev/null", O_RDWR);
         dup2(null, STDIN_FILENO);
         if (stdout_fd >= 0)

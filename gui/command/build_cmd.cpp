@@ -1,0 +1,157 @@
+/*
+ * Catalogue reader: one entry of SecurityCmd.xml into a command record.
+ * Every attribute is an integer (decimal or 0x hexadecimal, missing = 0).
+ */
+#include "build_cmd.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+
+#include <pugixml.hpp>
+
+#include <cstring>
+#include <fstream>
+#include <memory>
+
+#define SECTOR_SIZE 512
+
+void release_cmd_buffer(protocol_cmd_s &v_cmd)
+{
+    delete[] v_cmd.buffer;
+    v_cmd.buffer = nullptr;
+}
+
+int read_param_file(const std::string &v_path, char **v_buffer, int &v_len)
+{
+    std::ifstream file(v_path, std::ios::binary);
+    if (!file.is_open())
+        return CMD_ERR_CATALOGUE;
+
+    file.seekg(0, std::ios::end);
+    std::streamoff size = file.tellg();
+    if (size < 0)
+        size = 0;
+    file.seekg(0, std::ios::beg);
+    *v_buffer = new char[static_cast<size_t>(size)]();
+
+    std::unique_ptr<char[]> scratch(new char[static_cast<size_t>(size)]);
+    file.read(scratch.get(), size);
+
+    size_t dot = v_path.rfind('.');
+    std::string extension = dot == std::string::npos ? v_path : v_path.substr(dot + 1);
+    if (extension == "xml") {
+        if (size > 0)
+            memcpy(*v_buffer, scratch.get(), static_cast<size_t>(size));
+        v_len = static_cast<int>(size);
+    }
+    return CMD_SUCCESS;
+}
+
+/* The parameters of the read and write categories: READ DMA / WRITE DMA of
+ * the library, which takes the command from data_to. */
+static void fill_rw(protocol_cmd_s &v_cmd, const pugi::xml_node &v_arg)
+{
+    v_cmd.u.rw.feature = static_cast<uint16_t>(v_arg.attribute("feature").as_int());
+    v_cmd.u.rw.lba = static_cast<uint64_t>(static_cast<int64_t>(v_arg.attribute("lba").as_int()));
+    v_cmd.u.rw.sectors = static_cast<uint32_t>(v_arg.attribute("sectors").as_int());
+}
+
+/* The parameters of the sendcmd category: an ATA command in the SCSI-ATA
+ * pass-through, built from its registers. */
+static void fill_send_cmd(protocol_cmd_s &v_cmd, const pugi::xml_node &v_arg)
+{
+    SCSI_ATA_PROTOCOL &ata = v_cmd.u.send_cmd.sc.scsi_ata;
+    v_cmd.u.send_cmd.type = SEND_CMD_PROTOCOL;
+    ata.lba = static_cast<uint64_t>(static_cast<int64_t>(v_arg.attribute("lba").as_int()));
+    ata.ata_command = static_cast<uint8_t>(v_arg.attribute("commandcode").as_int());
+    ata.protocol = static_cast<ATA_PROTOCOL_TYPE>(v_arg.attribute("protocol").as_int());
+    ata.bit = static_cast<ATA_COMMAND_BIT_LEN>(v_arg.attribute("bit").as_int());
+    ata.sectors = static_cast<uint32_t>(v_arg.attribute("sectors").as_int());
+}
+
+int build_cmd(const QString &v_category, const QString &v_subname, protocol_cmd_s &v_cmd, const char *v_param)
+{
+    const QString path = QCoreApplication::applicationDirPath() + "/" SECURITY_CMD_FILE;
+    const QByteArray path8 = path.toUtf8();
+    const QByteArray category8 = v_category.toUtf8();
+    const QByteArray subname8 = v_subname.toUtf8();
+
+    release_cmd_buffer(v_cmd);
+
+    char *text = nullptr;
+    int text_len = 0;
+    int status = read_param_file(path8.toStdString(), &text, text_len);
+    if (status != CMD_SUCCESS)
+        return status;
+    pugi::xml_document doc;
+    doc.load_buffer(text, static_cast<size_t>(text_len));
+    delete[] text;
+
+    pugi::xml_node top = doc.first_child();
+    if (!top) {
+        qCritical("build cmd fail:%s. current cmd:%s", path8.constData(), category8.constData());
+        return CMD_ERR_CATALOGUE;
+    }
+    if (!top.find_child_by_attribute("command", "name", category8.constData())) {
+        qCritical("build cmd fail, can't find attribute, path:%s, cmd:%s", path8.constData(), category8.constData());
+        return CMD_ERR_CATALOGUE;
+    }
+    /* The entry is the one of that sub-name, whatever its own category. */
+    pugi::xml_node entry = top.find_child_by_attribute("command", "subname", subname8.constData());
+    if (!entry) {
+        qCritical("build cmd fail, can't find attribute, path:%s, cmd:%s", path8.constData(), subname8.constData());
+        return CMD_ERR_CATALOGUE;
+    }
+    pugi::xml_node data = entry.child("data");
+    if (!data) {
+        release_cmd_buffer(v_cmd);
+        qCritical("build cmd fail, can't find data node, path:%s, cmd:%s", path8.constData(), subname8.constData());
+        return CMD_ERR_CATALOGUE;
+    }
+    pugi::xml_node arg = entry.child("arg");
+    if (!arg) {
+        release_cmd_buffer(v_cmd);
+        qCritical("build cmd fail, can't find arg node, path:%s, cmd:%s", path8.constData(), subname8.constData());
+        return CMD_ERR_CATALOGUE;
+    }
+
+    if (v_category == "identify") {
+        /* the service issues identify itself: only length and time-out count */
+    } else if (v_category == "read" || v_category == "write") {
+        fill_rw(v_cmd, arg);
+    } else if (v_category == "sendcmd") {
+        fill_send_cmd(v_cmd, arg);
+    } else {
+        return CMD_ERR_CATEGORY;
+    }
+
+    const int sectors = data.attribute("sectorCount").as_int();
+    if (sectors < 1 || sectors > CMD_MAX_SECTOR_COUNT) {
+        qCritical("build cmd fail, sector count %d out of range, path:%s, cmd:%s", sectors, path8.constData(),
+                  subname8.constData());
+        return CMD_ERR_SECTOR_COUNT;
+    }
+    const uint32_t buffer_len = static_cast<uint32_t>(sectors) * SECTOR_SIZE;
+    const size_t param_len = strlen(v_param);
+
+    /* Every place must hold the whole parameter before anything is copied.
+     * A field's length attribute only documents the place. */
+    pugi::xml_node first_field = data.child("field");
+    for (pugi::xml_node field = first_field; field; field = field.next_sibling()) {
+        const int offset = field.attribute("offset").as_int();
+        if (offset < 0 || static_cast<uint64_t>(offset) + param_len > buffer_len) {
+            qCritical("build cmd fail, field offset %d out of range, path:%s, cmd:%s", offset, path8.constData(),
+                      subname8.constData());
+            return CMD_ERR_FIELD_RANGE;
+        }
+    }
+
+    v_cmd.buffer_len = buffer_len;
+    v_cmd.buffer = new uint8_t[buffer_len]();
+    for (pugi::xml_node field = first_field; field && param_len > 0; field = field.next_sibling())
+        memcpy(v_cmd.buffer + field.attribute("offset").as_int(), v_param, param_len);
+
+    v_cmd.timeout = static_cast<uint32_t>(data.attribute("timeout").as_int());
+    v_cmd.data_to = static_cast<uint8_t>(data.attribute("isRead").as_int());
+    return CMD_SUCCESS;
+}
