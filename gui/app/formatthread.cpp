@@ -1,0 +1,55 @@
+/*
+ * The set-up run. Each step's code ends the run as soon as it is not 0.
+ */
+#include "formatthread.h"
+
+#include <QtGlobal>
+
+#include <atomic>
+
+#include "app_codes.h"
+#include "service_probe.h"
+#include "zvsecurity_disk.h"
+
+static std::atomic<unsigned long> scan_wait_ms{ZV_SCAN_WAIT_MS};
+
+FormatThread::FormatThread(QObject *parent) : QThread(parent) {}
+
+void FormatThread::set_param(const FormatThreadParam &param)
+{
+    password = param.password;
+    prompt = param.prompt;
+}
+
+void FormatThread::set_scan_wait_ms(unsigned long ms)
+{
+    scan_wait_ms = ms;
+}
+
+void FormatThread::run()
+{
+    ZVSecurityDisk *disk = ZVSecurityDisk::GetInstance();
+    int result = disk->set_password_prompt(prompt);
+    if (result == 0)
+        result = disk->set_password(password);
+    if (result == 0)
+        result = disk->verify_password(password);
+    if (result == 0) {
+        for (int attempt = 0; attempt < ZV_SCAN_ATTEMPTS; attempt++) {
+            QThread::msleep(scan_wait_ms);
+            result = disk->scan_disk_by_sn();
+            if (result == 0)
+                break;
+        }
+    }
+    if (result == 0)
+        result = disk->format_disk();
+    if (result == 0)
+        result = disk->verify_password(password);
+    QString reason;
+    if (result != 0 && !disk_service_reachable(&reason)) {
+        qCritical("disk service unreachable: %s", qUtf8Printable(reason));
+        result = ZV_APP_SERVICE_UNREACHABLE;
+    }
+    emit resultReady(result);
+}

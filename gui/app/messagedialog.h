@@ -1,0 +1,58 @@
+/*
+ * The one dialog of every message and question: a frameless red card with
+ * a warning picture, the text and one or two white buttons, run modally by
+ * the three messagebox functions.
+ */
+#ifndef GUI_MESSAGEDIALOG_H
+#define GUI_MESSAGEDIALOG_H
+
+#include <QDialog>
+#include <QPoint>
+#include <QString>
+
+#include "ui_messagedialog.h"
+
+class QAction;
+class QMouseEvent;
+
+class messagedialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    /* The title is not shown. An empty button text hides that button;
+     * with a parent the dialog opens on the parent's top-left corner. */
+    messagedialog(QWidget *parent, const QString &title, const QString &text, const QString &button0,
+                  const QString &button1);
+    ~messagedialog() override;
+
+private slots:
+    void onButton0Clicked();
+    void onButton1Clicked();
+    void oncolseClicked();
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    Ui_messagedialog ui;
+    int drag_x;
+    int drag_y;
+    /* The press of the current drag reached the dialog. */
+    bool dragging;
+    QAction *return_action;
+};
+
+/*
+ * Run one messagedialog with exec() and return its result: 0 for the first
+ * button (and Escape), 1 for the second (and Return). The three differ only
+ * in the kind of message their names tell.
+ */
+int messagebox_warning(QWidget *parent, const QString &title, const QString &text, const QString &button0,
+                       const QString &button1);
+int messagebox_critical(QWidget *parent, const QString &title, const QString &text, const QString &button0,
+                        const QString &button1);
+int messagebox_information(QWidget *parent, const QString &title, const QString &text, const QString &button0,
+                           const QString &button1);
+
+#endif /* GUI_MESSAGEDIALOG_H */

@@ -1,0 +1,314 @@
+// The whole program as a person uses it: the real zvsecurity under Xvfb,
+// driven with the pointer and the keyboard, against the real disk service
+// and a simulated secure disk on a private system bus. What the user sees
+// is kept as screenshots (test-output/app/<test>/); what the disk ends up
+// as is read from the simulated disk.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "desktop_driver.h"
+#include "service_fixture.h"
+#include "sim_disk.h"
+
+namespace {
+
+using desktop::Colour;
+using desktop::Rect;
+
+const char kWindowTitle[] = "瓦罗安全工具";   // MainWindow, translated
+const char kDialogTitle[] = "提示";           // messagedialog, translated
+const char kLockFile[] = "/tmp/zvsecuritylockfile.txt";
+const char kPassword[] = "Zv2024secure";
+const char kPrompt[] = "first car, then the year";
+
+// Where things are on the page host (the card's page area, 313 x 304 for
+// the window of a 1920 x 1080 screen), from its top-left corner.
+struct Spot {
+    int x;
+    int y;
+};
+const Spot kLicenceTick = {77, 244};         // the check box's text
+const Spot kLicenceNext = {255, 277};
+const Spot kLicenceNextEdge = {230, 277};    // beside the button's text
+const Spot kSetPassword = {157, 50};
+const Spot kSetOkEdge = {230, 279};
+const Spot kSetBackEdge = {20, 279};
+const Spot kLoginField = {157, 82};
+const Spot kLoginButtonEdge = {30, 179};
+const Spot kPromptButton = {52, 277};
+// On a message dialog, from its top-left corner.
+const Spot kDialogOnlyButton = {156, 235};
+
+std::string read_text(const std::string &path)
+{
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string output_dir()
+{
+    const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
+    return std::string(ZV_SCREENSHOT_DIR) + "/" + info->test_suite_name() + "." + info->name();
+}
+
+// The page host of the main window at r.
+Rect page_host(const Rect &window)
+{
+    Rect host;
+    host.x = window.x + int(0.525 * window.width);
+    host.y = window.y + int(0.28 * window.height);
+    return host;
+}
+
+class ProgramTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "the simulated disk's partitions and the service need root";
+        lock_existed_ = access(kLockFile, F_OK) == 0;
+        char tmpl[] = "/tmp/zvsecurity-app-test.XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        mkdir((dir_ + "/tmp").c_str(), 0700);
+        mkdir((dir_ + "/runtime").c_str(), 0700);
+        mkdir((dir_ + "/tools").c_str(), 0755);
+        // The program lists disks with lsblk: this one adds the simulated disks.
+        std::ofstream(dir_ + "/tools/lsblk") << "#!/bin/sh\n"
+                                               "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\"\n"
+                                               "export ASAN_OPTIONS\n"
+                                               "exec \""
+                                            << simtest::cli() << "\" lsblk \"$@\"\n";
+        chmod((dir_ + "/tools/lsblk").c_str(), 0755);
+        xvfb_.reset(new desktop::Xvfb());
+        driver_.reset(new desktop::Driver(xvfb_->display(), output_dir()));
+    }
+
+    void TearDown() override
+    {
+        programs_.clear();
+        service_.reset();
+        driver_.reset();
+        xvfb_.reset();
+        if (!dir_.empty())
+            simtest::shell("rm -rf '" + dir_ + "'");
+        // The program never removes its lock file; the test does, if it made it.
+        if (!lock_existed_)
+            unlink(kLockFile);
+        if (!output_dir().empty())
+            printf("screenshots: %s\n", output_dir().c_str());
+    }
+
+    void start_service() { service_.reset(new svctest::ServiceProcess(bus_)); }
+
+    // zvsecurity as the user starts it, on the test's display and bus.
+    desktop::Process &start_program(const std::vector<std::string> &args = {})
+    {
+        const char *path = getenv("PATH");
+        std::map<std::string, std::string> env = {
+            {"DISPLAY", xvfb_->display()},
+            {"DBUS_SYSTEM_BUS_ADDRESS", bus_.address()},
+            {"PATH", dir_ + "/tools:" + (path != nullptr ? path : "/usr/bin:/bin")},
+            {"TMPDIR", dir_ + "/tmp"},
+            {"XDG_RUNTIME_DIR", dir_ + "/runtime"},
+            {"QT_QPA_PLATFORM", "xcb"},
+        };
+        const char *asan = getenv("ASAN_OPTIONS");
+        if (asan != nullptr) // Qt's and the singletons' memory lives until exit
+            env["ASAN_OPTIONS"] = std::string(asan) + ":detect_leaks=0";
+        programs_.emplace_back(new desktop::Process(ZV_GUI_PROGRAM, args, env));
+        return *programs_.back();
+    }
+
+    std::string log_text() const { return read_text(dir_ + "/tmp/zvsecurity.log"); }
+
+    void click_on(const Rect &origin, const Spot &spot) { driver_->click(origin.x + spot.x, origin.y + spot.y); }
+    bool wait_colour_on(const Rect &origin, const Spot &spot, const Colour &colour)
+    {
+        return driver_->wait_colour(origin.x + spot.x, origin.y + spot.y, colour);
+    }
+    // Waits for a message dialog, keeps its picture, and closes it with
+    // its only button.
+    void answer_dialog(const std::string &name)
+    {
+        Rect dialog;
+        ASSERT_TRUE(driver_->wait_window(kDialogTitle, &dialog)) << "no message for " << name;
+        desktop::settle(400);
+        driver_->screenshot(name);
+        click_on(dialog, kDialogOnlyButton);
+        ASSERT_TRUE(driver_->wait_no_window(kDialogTitle));
+    }
+
+    svctest::PrivateSystemBus bus_;
+    std::unique_ptr<svctest::ServiceProcess> service_;
+    std::unique_ptr<desktop::Xvfb> xvfb_;
+    std::unique_ptr<desktop::Driver> driver_;
+    std::vector<std::unique_ptr<desktop::Process>> programs_;
+    std::string dir_;
+    bool lock_existed_ = true;
+};
+
+// A first-time user: accepts the licence, sets a password and a prompt,
+// waits for the formatting and is told the disk is ready; the disk ends
+// with the password, the prompt, a formatted partition, and unlocked.
+TEST_F(ProgramTest, FirstTimeUserSetsPasswordAndPromptAndTheDiskIsFormatted)
+{
+    simtest::SimDiskOptions opts;
+    opts.reenum_ms = 500;
+    simtest::SimDisk disk(opts);
+    ASSERT_EQ(disk.show()["password_set"], "0");
+    start_service();
+    desktop::Process &program = start_program();
+
+    Rect window;
+    ASSERT_TRUE(driver_->wait_window(kWindowTitle, &window));
+    EXPECT_EQ(window.width, 951);
+    EXPECT_EQ(window.height, 535);
+    const Rect host = page_host(window);
+    ASSERT_TRUE(wait_colour_on(host, kLicenceNextEdge, desktop::kPink)) << "the licence page, next disabled";
+    driver_->screenshot("licence");
+
+    click_on(host, kLicenceTick);
+    ASSERT_TRUE(wait_colour_on(host, kLicenceNextEdge, desktop::kRed)) << "next enabled once ticked";
+    driver_->screenshot("licence-accepted");
+    click_on(host, kLicenceNext);
+    ASSERT_TRUE(wait_colour_on(host, kSetOkEdge, desktop::kRed)) << "the set-password page";
+    EXPECT_EQ(driver_->colour_at(host.x + kSetBackEdge.x, host.y + kSetBackEdge.y), desktop::kPink)
+        << "no way back from the first set-up";
+    driver_->screenshot("set-password");
+
+    click_on(host, kSetPassword);
+    driver_->type(kPassword);
+    driver_->key("Tab");
+    driver_->type(kPassword);
+    driver_->key("Tab");
+    driver_->type(kPrompt);
+    desktop::settle(300);
+    driver_->screenshot("set-password-filled");
+    driver_->key("Return");
+    desktop::settle(1500);
+    driver_->screenshot("formatting");
+
+    Rect dialog;
+    ASSERT_TRUE(driver_->wait_window(kDialogTitle, &dialog, 180000)) << "the set-up never reported";
+    answer_dialog("ready");
+    ASSERT_EQ(program.wait(30000), 0);
+
+    ASSERT_TRUE(disk.wait_present());
+    std::map<std::string, std::string> state = disk.show();
+    EXPECT_EQ(state["password_set"], "1");
+    EXPECT_EQ(state["prompt"], kPrompt);
+    EXPECT_EQ(state["unlocked"], "1");
+    EXPECT_EQ(state["area"], "private");
+    int status = 0;
+    const std::string fs = simtest::shell("blkid -o value -s TYPE " + disk.dev() + "1", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(fs == "ntfs\n" || fs == "exfat\n") << "file system: " << fs;
+
+    const std::string log = log_text();
+    EXPECT_NE(log.find("[info]: program is ready, welcome to use. ---:0\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find(kPassword), std::string::npos) << "the password reached the log";
+    struct stat st;
+    ASSERT_EQ(stat((dir_ + "/tmp/zvsecurity.log").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// A returning user: a wrong password costs one try and says how many are
+// left; a second copy of the program is refused; the prompt is shown; the
+// right password unlocks the disk and the program ends with 0.
+TEST_F(ProgramTest, ReturningUserTypesAWrongPasswordThenTheRightOne)
+{
+    simtest::SimDiskOptions opts;
+    opts.reenum_ms = 500;
+    opts.tries = 4;
+    simtest::SimDisk disk(opts);
+    disk.set(std::string("password=") + kPassword + " prompt=" + simtest::shell_quote(kPrompt));
+    ASSERT_EQ(disk.tool("replug " + disk.dir()), 0);
+    ASSERT_EQ(disk.show()["locked"], "1");
+    start_service();
+    desktop::Process &program = start_program();
+
+    Rect window;
+    ASSERT_TRUE(driver_->wait_window(kWindowTitle, &window));
+    const Rect host = page_host(window);
+    ASSERT_TRUE(wait_colour_on(host, kLoginButtonEdge, desktop::kRed)) << "the login page";
+    driver_->screenshot("login");
+
+    click_on(host, kLoginField);
+    driver_->type("wrong4you");
+    driver_->key("Return");
+    Rect dialog;
+    ASSERT_TRUE(driver_->wait_window(kDialogTitle, &dialog));
+    EXPECT_EQ(dialog.x, host.x);
+    EXPECT_EQ(dialog.y, host.y);
+    EXPECT_EQ(disk.show()["tries_left"], "3") << "one try fewer";
+    answer_dialog("wrong-password-3-tries-left");
+
+    // A second copy while the first runs: one warning, and it ends.
+    desktop::Process &second = start_program();
+    Rect refusal;
+    ASSERT_TRUE(driver_->wait_window("messagedialog", &refusal)) << "the second copy said nothing";
+    desktop::settle(400);
+    driver_->screenshot("second-copy-refused");
+    click_on(refusal, kDialogOnlyButton);
+    EXPECT_EQ(second.wait(30000), 0);
+    EXPECT_TRUE(program.running());
+
+    click_on(host, kPromptButton);
+    answer_dialog("password-prompt");
+
+    // The wrong password is still in the field: select it and type over it.
+    click_on(host, kLoginField);
+    driver_->key("ctrl+a");
+    driver_->type(kPassword);
+    desktop::settle(300);
+    driver_->screenshot("right-password");
+    driver_->key("Return");
+    ASSERT_EQ(program.wait(60000), 0);
+
+    ASSERT_TRUE(disk.wait_present());
+    std::map<std::string, std::string> state = disk.show();
+    EXPECT_EQ(state["unlocked"], "1");
+    EXPECT_EQ(state["area"], "private");
+    EXPECT_EQ(state["tries_left"], "4") << "the right password restores the tries";
+    const std::string log = log_text();
+    EXPECT_NE(log.find("[critical]: unlock disk  successful. application exit. ---:0\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find(kPassword), std::string::npos);
+    EXPECT_EQ(log.find("wrong4you"), std::string::npos);
+}
+
+// Without the disk service on the bus the program says so, instead of
+// claiming that there is no disk, and ends with 0.
+TEST_F(ProgramTest, AMissingDiskServiceIsNamed)
+{
+    simtest::SimDisk disk;
+    desktop::Process &program = start_program({"E"});
+    Rect window;
+    ASSERT_TRUE(driver_->wait_window(kWindowTitle, &window));
+    answer_dialog("no-disk-service");
+    EXPECT_EQ(program.wait(30000), 0);
+    const std::string log = log_text();
+    EXPECT_NE(log.find("disk service unreachable: "), std::string::npos) << log;
+    EXPECT_NE(log.find("[critical]: disk service unreachable. application exit. ---:0\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("get device number failed"), std::string::npos) << "no disk verdict without the service";
+    EXPECT_EQ(disk.show()["password_set"], "0");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
