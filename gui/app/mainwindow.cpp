@@ -20,8 +20,7 @@
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), ui(new Ui_MainWindow), setpassword_page(nullptr), inputpassword_page(nullptr),
-      disclaimer_page(nullptr), status_thread(nullptr), drag_x(0), drag_y(0),
-      dragging(false)
+      disclaimer_page(nullptr), status_thread(nullptr)
 {
     ui->setupUi(this);
     setWindowFlags(Qt::FramelessWindowHint);
@@ -154,31 +153,15 @@ void MainWindow::password_status_slots(int status, int value)
 
 void MainWindow::mousePressEvent(QMouseEvent *event)
 {
-    const QPoint global = event->screenPos().toPoint();
-    drag_x = global.x();
-    drag_y = global.y();
-    dragging = true;
+    drag.press(event);
 }
 
 void MainWindow::mouseMoveEvent(QMouseEvent *event)
 {
-    if (!dragging)
-        return;
-    const QPoint global = event->screenPos().toPoint();
-    const int dx = global.x() - drag_x;
-    const int dy = global.y() - drag_y;
-    drag_x = global.x();
-    drag_y = global.y();
-    move(x() + dx, y() + dy);
+    move(pos() + drag.step(event));
 }
 
 void MainWindow::mouseReleaseEvent(QMouseEvent *event)
 {
-    /* A press that a button took leaves the anchor of an earlier drag; the
-     * button passes the release on when the pointer has left it. */
-    if (!dragging)
-        return;
-    dragging = false;
-    const QPoint global = event->screenPos().toPoint();
-    move(x() + global.x() - drag_x, y() + global.y() - drag_y);
+    move(pos() + drag.release(event));
 }

@@ -7,6 +7,8 @@
 #ifndef GUI_MAINWINDOW_H
 #define GUI_MAINWINDOW_H
 
+#include "window_drag.h"
+
 #include <QMainWindow>
 
 #include "page_index.h"
@@ -39,10 +41,7 @@ private:
     inputpassword *inputpassword_page;
     disclaimer *disclaimer_page;
     PasswordStatusThread *status_thread;
-    int drag_x;
-    int drag_y;
-    /* The press of the current drag reached the window. */
-    bool dragging;
+    WindowDrag drag;
 };
 
 #endif /* GUI_MAINWINDOW_H */

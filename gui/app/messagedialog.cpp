@@ -18,7 +18,7 @@
 
 messagedialog::messagedialog(QWidget *parent, const QString &title, const QString &text, const QString &button0,
                              const QString &button1)
-    : QDialog(nullptr), drag_x(0), drag_y(0), dragging(false), return_action(nullptr)
+    : QDialog(nullptr), return_action(nullptr)
 {
     Q_UNUSED(title);
     ui.setupUi(this);
@@ -76,33 +76,17 @@ void messagedialog::oncolseClicked()
 
 void messagedialog::mousePressEvent(QMouseEvent *event)
 {
-    const QPoint global = event->screenPos().toPoint();
-    drag_x = global.x();
-    drag_y = global.y();
-    dragging = true;
+    drag.press(event);
 }
 
 void messagedialog::mouseMoveEvent(QMouseEvent *event)
 {
-    if (!dragging)
-        return;
-    const QPoint global = event->screenPos().toPoint();
-    const int dx = global.x() - drag_x;
-    const int dy = global.y() - drag_y;
-    drag_x = global.x();
-    drag_y = global.y();
-    move(x() + dx, y() + dy);
+    move(pos() + drag.step(event));
 }
 
 void messagedialog::mouseReleaseEvent(QMouseEvent *event)
 {
-    /* A press that a button took leaves the anchor of an earlier drag; the
-     * button passes the release on when the pointer has left it. */
-    if (!dragging)
-        return;
-    dragging = false;
-    const QPoint global = event->screenPos().toPoint();
-    move(x() + global.x() - drag_x, y() + global.y() - drag_y);
+    move(pos() + drag.release(event));
 }
 
 static int run_messagedialog(QWidget *parent, const QString &title, const QString &text, const QString &button0,

@@ -6,6 +6,8 @@
 #ifndef GUI_MESSAGEDIALOG_H
 #define GUI_MESSAGEDIALOG_H
 
+#include "window_drag.h"
+
 #include <QDialog>
 #include <QPoint>
 #include <QString>
@@ -36,10 +38,7 @@ private slots:
 
 private:
     Ui_messagedialog ui;
-    int drag_x;
-    int drag_y;
-    /* The press of the current drag reached the dialog. */
-    bool dragging;
+    WindowDrag drag;
     QAction *return_action;
 };
 
