@@ -1,7 +1,10 @@
 // Helpers shared by the library's device tests.
 #include "device_helpers.h"
 
+#include <gtest/gtest.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 
 namespace ptltest {
@@ -11,6 +14,14 @@ PROTOCOL_CMD_S zeroed_record()
     PROTOCOL_CMD_S cmd;
     memset(&cmd, 0, sizeof(cmd));
     return cmd;
+}
+
+PROTOCOL_STATUS issue_on(const std::string &dev, PTL_OPERATION op, PROTOCOL_CMD_S &cmd)
+{
+    DiskHandle handle(dev);
+    EXPECT_GE(handle.fd(), 0) << strerror(errno);
+    cmd.handle = handle.fd();
+    return op(&cmd);
 }
 
 // A line of the disk's command record holds "cdb=" and the block in hex.

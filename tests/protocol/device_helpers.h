@@ -32,6 +32,10 @@ private:
 
 PROTOCOL_CMD_S zeroed_record();
 
+// Issues one operation on a freshly opened handle of dev, as the disk
+// service does, and closes it again.
+PROTOCOL_STATUS issue_on(const std::string &dev, PTL_OPERATION op, PROTOCOL_CMD_S &cmd);
+
 // The command blocks of every command the disk has seen, oldest first.
 std::vector<Bytes> cdbs_seen(const simtest::SimDisk &disk);
 

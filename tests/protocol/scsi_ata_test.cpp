@@ -11,7 +11,6 @@
 namespace {
 
 using ptltest::Bytes;
-using ptltest::DiskHandle;
 using ptltest::cdbs_seen;
 using ptltest::zeroed_record;
 
@@ -21,13 +20,7 @@ protected:
     PPROTOCOL_FUNC_S ops = get_protocol_func(SELECT_SCSI_ATA_TYPE);
 
     // Issues one operation on a freshly opened handle, as the disk service does.
-    PROTOCOL_STATUS issue(PTL_OPERATION op, PROTOCOL_CMD_S &cmd)
-    {
-        DiskHandle handle(disk.dev());
-        EXPECT_GE(handle.fd(), 0) << strerror(errno);
-        cmd.handle = handle.fd();
-        return op(&cmd);
-    }
+    PROTOCOL_STATUS issue(PTL_OPERATION op, PROTOCOL_CMD_S &cmd) { return ptltest::issue_on(disk.dev(), op, cmd); }
 
     PROTOCOL_CMD_S rw_record(uint8_t data_to, uint64_t lba, uint32_t sectors, Bytes &buffer,
                              ATA_COMMAND_BIT_LEN width = ATA_COMMAND_28_BIT)

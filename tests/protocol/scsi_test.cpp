@@ -12,7 +12,6 @@
 namespace {
 
 using ptltest::Bytes;
-using ptltest::DiskHandle;
 using ptltest::cdbs_seen;
 using ptltest::pattern;
 using ptltest::zeroed_record;
@@ -22,13 +21,7 @@ protected:
     simtest::SimDisk disk;
     PPROTOCOL_FUNC_S ops = get_protocol_func(SELECT_SCSI_TYPE);
 
-    PROTOCOL_STATUS issue(PTL_OPERATION op, PROTOCOL_CMD_S &cmd)
-    {
-        DiskHandle handle(disk.dev());
-        EXPECT_GE(handle.fd(), 0) << strerror(errno);
-        cmd.handle = handle.fd();
-        return op(&cmd);
-    }
+    PROTOCOL_STATUS issue(PTL_OPERATION op, PROTOCOL_CMD_S &cmd) { return ptltest::issue_on(disk.dev(), op, cmd); }
 
     static PROTOCOL_CMD_S rw_record(uint8_t data_to, uint64_t lba, uint32_t sectors, Bytes &buffer,
                                     uint32_t scsi_len)
