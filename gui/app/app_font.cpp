@@ -17,12 +17,21 @@ QString shipped_family()
         const QString path = QStringLiteral("%1/" ZV_FONT_FILE).arg(QCoreApplication::applicationDirPath());
         const int id = QFontDatabase::addApplicationFont(path);
         const QStringList families = id < 0 ? QStringList() : QFontDatabase::applicationFontFamilies(id);
-        return families.isEmpty() ? QString() : families.first();
+        return shipped_font_family(families);
     }();
     return family;
 }
 
 } // namespace
+
+QString shipped_font_family(const QStringList &v_families)
+{
+    for (const QString &family : v_families) {
+        if (family.endsWith(QLatin1String(" SC")))
+            return family;
+    }
+    return v_families.isEmpty() ? QString() : v_families.first();
+}
 
 QFont page_font()
 {
