@@ -52,7 +52,8 @@ std::vector<std::string> current_environment()
     return env;
 }
 
-pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env, int stdout_fd = -1)
+pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env, int stdout_fd = -1,
+            bool with_stderr = false)
 {
     std::vector<char *> args, envp;
     for (const std::string &a : argv)
@@ -70,6 +71,8 @@ pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string>
         dup2(null, STDIN_FILENO);
         if (stdout_fd >= 0)
             dup2(stdout_fd, STDOUT_FILENO);
+        if (stdout_fd >= 0 && with_stderr)
+            dup2(stdout_fd, STDERR_FILENO);
         execvpe(args[0], args.data(), envp.data());
         _exit(127);
     }
@@ -109,12 +112,12 @@ const char *service_program()
 }
 
 int run_program(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
-                std::string *output)
+                std::string *output, bool with_stderr)
 {
     int pipefd[2] = {-1, -1};
     if (output != nullptr && pipe(pipefd) != 0)
         return -1;
-    pid_t pid = spawn(argv, merged_environment(environment_without_preload(), env), pipefd[1]);
+    pid_t pid = spawn(argv, merged_environment(environment_without_preload(), env), pipefd[1], with_stderr);
     if (output != nullptr) {
         close(pipefd[1]);
         output->clear();
@@ -223,6 +226,99 @@ int ServiceProcess::open_descriptors() const
         count++;
     closedir(d);
     return count - 2;
+}
+
+const char kReadStateAction[] = "com.varo.zvsecurity.read-state";
+const char kUnlockAction[] = "com.varo.zvsecurity.unlock";
+const char kChangeAction[] = "com.varo.zvsecurity.change";
+
+MockAuthority::MockAuthority(const PrivateSystemBus &bus) : bus_(bus)
+{
+    std::vector<std::string> env = merged_environment(environment_without_preload(),
+                                                      {{"DBUS_SYSTEM_BUS_ADDRESS", bus.address()}});
+    pid_ = spawn({"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "polkitd"}, env);
+    QDBusConnection conn = bus.connect();
+    for (int i = 0; i < 400; i++) {
+        if (conn.interface()->isServiceRegistered("org.freedesktop.PolicyKit1"))
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    throw std::runtime_error("the mock polkit authority did not start");
+}
+
+MockAuthority::~MockAuthority()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        wait_exit(pid_);
+    }
+}
+
+void MockAuthority::allow(const std::vector<std::string> &actions)
+{
+    QStringList list;
+    for (const std::string &a : actions)
+        list << QString::fromStdString(a);
+    QDBusMessage msg = QDBusMessage::createMethodCall("org.freedesktop.PolicyKit1", "/org/freedesktop/PolicyKit1/Authority",
+                                                      "org.freedesktop.DBus.Mock", "SetAllowed");
+    msg << list;
+    QDBusMessage reply = bus_.connect().call(msg);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        throw std::runtime_error("SetAllowed failed: " + reply.errorMessage().toStdString());
+}
+
+void MockAuthority::allow_everything()
+{
+    QDBusMessage msg = QDBusMessage::createMethodCall("org.freedesktop.PolicyKit1", "/org/freedesktop/PolicyKit1/Authority",
+                                                      "org.freedesktop.DBus.Mock", "AllowUnknown");
+    msg << true;
+    QDBusMessage reply = bus_.connect().call(msg);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        throw std::runtime_error("AllowUnknown failed: " + reply.errorMessage().toStdString());
+}
+
+std::string gvariant_bytes(const std::vector<uint8_t> &bytes)
+{
+    std::ostringstream s;
+    s << "@ay [";
+    for (size_t i = 0; i < bytes.size(); i++)
+        s << (i ? ", " : "") << "0x" << std::hex << static_cast<int>(bytes[i]);
+    s << "]";
+    return s.str();
+}
+
+std::string gvariant_bytes(const QByteArray &bytes)
+{
+    return gvariant_bytes(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+}
+
+std::vector<std::string> as_nobody()
+{
+    return {"--reuid=65534", "--regid=65534", "--clear-groups"};
+}
+
+GdbusAnswer gdbus_call(const PrivateSystemBus &bus, const std::string &method, const std::vector<std::string> &args,
+                       const std::vector<std::string> &as_user)
+{
+    std::vector<std::string> argv;
+    if (!as_user.empty()) {
+        argv.push_back("setpriv");
+        argv.insert(argv.end(), as_user.begin(), as_user.end());
+    }
+    for (const char *a : {"gdbus", "call", "--system", "--dest", "com.varo.zvsecurity.dbus", "--object-path", "/",
+                          "--method"})
+        argv.push_back(a);
+    argv.push_back("com.varo.zvsecurity.dbus." + method);
+    argv.insert(argv.end(), args.begin(), args.end());
+    GdbusAnswer a;
+    a.exit_status = run_program(argv, {{"DBUS_SYSTEM_BUS_ADDRESS", bus.address()}}, &a.text, true);
+    // "(0, [byte 0x44, 0x53])" or "(0, @ay [])" or "(260,)"
+    if (a.exit_status == 0 && a.text.size() > 1 && a.text[0] == '(') {
+        a.status = std::atoi(a.text.c_str() + 1);
+        for (size_t at = a.text.find("0x"); at != std::string::npos; at = a.text.find("0x", at + 2))
+            a.data.push_back(static_cast<uint8_t>(std::strtoul(a.text.substr(at + 2, 2).c_str(), nullptr, 16)));
+    }
+    return a;
 }
 
 int call_data(const QDBusConnection &conn, const QString &method, const QString &dev, const QByteArray &inbuf,
