@@ -20,7 +20,7 @@ enum CMD_STATUS_E {
     /* The bus (DbusInterface) */
     CMD_ERR_BUS_NOT_CONNECTED = -2, /* no connection to the system bus */
     CMD_ERR_BUS_NO_SERVICE = -3,    /* nobody owns com.varo.zvsecurity.dbus */
-    CMD_ERR_BUS_ACCESS_DENIED = -4, /* the bus policy refused the call */
+    CMD_ERR_BUS_ACCESS_DENIED = -4, /* the bus policy or polkit refused the call */
     CMD_ERR_BUS_NO_REPLY = -5,      /* no answer within the call's time-out */
     CMD_ERR_BUS_BAD_REPLY = -6,     /* an answer of another form than the interface declares */
     CMD_ERR_BUS_ERROR_REPLY = -7,   /* any other error answer */
