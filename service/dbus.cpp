@@ -72,24 +72,24 @@ int dbus::send_cmd(const QString &devname, QByteArray inbuf, QByteArray indata, 
     return data_call(METHOD_SEND_CMD, "send_cmd", devname, inbuf, indata, outdata);
 }
 
-int dbus::reset(const QString &devname)
+int dbus::device_call(service_action v_action, const char *v_name, const QString &v_devname,
+                      int (*v_handler)(const disk_access *, const QByteArray &))
 {
     bus_caller caller;
-    if (!authorize(ACTION_UNLOCK, "reset", caller))
+    if (!authorize(v_action, v_name, caller))
         return PTL_ERR_NOT_AUTHORIZED;
-    const QByteArray name = devname.toUtf8();
-    const int status = reset_disk(&g_system_disks, name);
-    log_disk_call(caller, "reset", "reset", name, status);
+    const QByteArray name = v_devname.toUtf8();
+    const int status = v_handler(&g_system_disks, name);
+    log_disk_call(caller, v_name, v_name, name, status);
     return status;
+}
+
+int dbus::reset(const QString &devname)
+{
+    return device_call(ACTION_UNLOCK, "reset", devname, reset_disk);
 }
 
 int dbus::format(const QString &devname)
 {
-    bus_caller caller;
-    if (!authorize(ACTION_CHANGE, "format", caller))
-        return PTL_ERR_NOT_AUTHORIZED;
-    const QByteArray name = devname.toUtf8();
-    const int status = format_disk(&g_system_disks, name);
-    log_disk_call(caller, "format", "format", name, status);
-    return status;
+    return device_call(ACTION_CHANGE, "format", devname, format_disk);
 }

@@ -78,6 +78,9 @@ public slots:
 private:
     int data_call(data_method v_method, const char *v_name, const QString &v_devname, const QByteArray &v_inbuf,
                   const QByteArray &v_indata, QByteArray &v_outdata);
+    /* reset and format: polkit, the handler, the record in the log. */
+    int device_call(service_action v_action, const char *v_name, const QString &v_devname,
+                    int (*v_handler)(const disk_access *, const QByteArray &));
     /* polkit's answer for the sender of the current message; on a refusal
      * the error reply is already sent. */
     bool authorize(service_action v_action, const char *v_method, bus_caller &v_caller);

@@ -254,27 +254,32 @@ MockAuthority::~MockAuthority()
     }
 }
 
+namespace {
+
+// One method of the mock's control interface.
+void control_mock(const PrivateSystemBus &bus, const char *method, const QVariant &argument)
+{
+    QDBusMessage msg = QDBusMessage::createMethodCall("org.freedesktop.PolicyKit1", "/org/freedesktop/PolicyKit1/Authority",
+                                                      "org.freedesktop.DBus.Mock", method);
+    msg << argument;
+    QDBusMessage reply = bus.connect().call(msg);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        throw std::runtime_error(std::string(method) + " failed: " + reply.errorMessage().toStdString());
+}
+
+} // namespace
+
 void MockAuthority::allow(const std::vector<std::string> &actions)
 {
     QStringList list;
     for (const std::string &a : actions)
         list << QString::fromStdString(a);
-    QDBusMessage msg = QDBusMessage::createMethodCall("org.freedesktop.PolicyKit1", "/org/freedesktop/PolicyKit1/Authority",
-                                                      "org.freedesktop.DBus.Mock", "SetAllowed");
-    msg << list;
-    QDBusMessage reply = bus_.connect().call(msg);
-    if (reply.type() != QDBusMessage::ReplyMessage)
-        throw std::runtime_error("SetAllowed failed: " + reply.errorMessage().toStdString());
+    control_mock(bus_, "SetAllowed", list);
 }
 
 void MockAuthority::allow_everything()
 {
-    QDBusMessage msg = QDBusMessage::createMethodCall("org.freedesktop.PolicyKit1", "/org/freedesktop/PolicyKit1/Authority",
-                                                      "org.freedesktop.DBus.Mock", "AllowUnknown");
-    msg << true;
-    QDBusMessage reply = bus_.connect().call(msg);
-    if (reply.type() != QDBusMessage::ReplyMessage)
-        throw std::runtime_error("AllowUnknown failed: " + reply.errorMessage().toStdString());
+    control_mock(bus_, "AllowUnknown", true);
 }
 
 std::string gvariant_bytes(const std::vector<uint8_t> &bytes)
