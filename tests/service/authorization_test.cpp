@@ -5,7 +5,11 @@
 // they were.
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QXmlStreamReader>
+
 #include <cstring>
+#include <map>
 
 #include "protocol_type.h"
 #include "service_fixture.h"
@@ -240,6 +244,58 @@ TEST_F(AuthorizationTest, GetidentifySendsOnlyIdentify)
     ASSERT_EQ(commands.size(), before + 1);
     EXPECT_EQ(simtest::record_field(commands.back(), "cdb"), "85080e0000000100000000000000ec00");
     EXPECT_EQ(disk.show().at("password_set"), "0");
+}
+
+} // namespace
+
+namespace {
+
+// The actions as administrators find them: the service's three ids, each
+// with English and Chinese texts, and the defaults that let the user at the
+// machine use the disk and make anyone else ask an administrator (or, for
+// reading, refuse).
+TEST(PolicyFile, ThreeActionsWithTheirDefaults)
+{
+    QFile file(ZV_POLKIT_POLICY);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    struct Action {
+        std::map<std::string, std::string> defaults;
+        int messages = 0;
+        int chinese = 0;
+    };
+    std::map<std::string, Action> actions;
+    std::string current, element;
+    QXmlStreamReader r(&file);
+    while (!r.atEnd()) {
+        r.readNext();
+        if (r.isStartElement()) {
+            element = r.name().toString().toStdString();
+            if (element == "action")
+                current = r.attributes().value("id").toString().toStdString();
+            if (element == "message" || element == "description") {
+                actions[current].messages++;
+                if (r.attributes().value("xml:lang") == QLatin1String("zh_CN"))
+                    actions[current].chinese++;
+            }
+        } else if (r.isCharacters() && !r.isWhitespace() && element.rfind("allow_", 0) == 0) {
+            actions[current].defaults[element] = r.text().toString().toStdString();
+        }
+    }
+    ASSERT_FALSE(r.hasError()) << r.errorString().toStdString();
+    ASSERT_EQ(actions.size(), 3u);
+    const std::map<std::string, std::map<std::string, std::string>> expected = {
+        {svctest::kReadStateAction, {{"allow_any", "no"}, {"allow_inactive", "no"}, {"allow_active", "yes"}}},
+        {svctest::kUnlockAction,
+         {{"allow_any", "auth_admin"}, {"allow_inactive", "auth_admin"}, {"allow_active", "yes"}}},
+        {svctest::kChangeAction,
+         {{"allow_any", "auth_admin"}, {"allow_inactive", "auth_admin"}, {"allow_active", "yes"}}},
+    };
+    for (const auto &e : expected) {
+        ASSERT_EQ(actions.count(e.first), 1u) << e.first;
+        EXPECT_EQ(actions[e.first].defaults, e.second) << e.first;
+        EXPECT_EQ(actions[e.first].messages, 4) << e.first;
+        EXPECT_EQ(actions[e.first].chinese, 2) << e.first;
+    }
 }
 
 } // namespace
