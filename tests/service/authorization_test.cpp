@@ -9,6 +9,7 @@
 #include <QXmlStreamReader>
 
 #include <cstring>
+#include <fstream>
 #include <map>
 
 #include "protocol_type.h"
@@ -230,6 +231,39 @@ TEST_F(AuthorizationTest, OnlyTheCataloguesCommands)
         EXPECT_TRUE(snapshot() == before) << c.what << ": the disk saw a command";
     }
     EXPECT_EQ(disk.show().at("prompt"), "keep me");
+}
+
+// The catalogue is the one installed beside the service (../lib/zvsecurity
+// from its executable): a copy of the service without it executes no data
+// method at all, and one with another catalogue executes that one's.
+TEST_F(AuthorizationTest, TheCatalogueBesideTheServiceDecides)
+{
+    const std::string root = disk.dir() + "/install";
+    ASSERT_EQ(run_program({"mkdir", "-p", root + "/bin", root + "/lib/zvsecurity"}), 0);
+    ASSERT_EQ(run_program({"cp", service_program(), root + "/bin/"}), 0);
+    const std::string program = root + "/bin/zvsecurity-dbus";
+    const Snapshot before = snapshot();
+    {
+        ServiceProcess service(bus, "", {}, program);
+        QByteArray out("untouched");
+        EXPECT_EQ(call_data(conn, "getidentify", qdev, identify_record(), QByteArray(), &out), PTL_ERR_NO_CATALOGUE);
+        EXPECT_TRUE(out.isEmpty());
+        EXPECT_EQ(call_data(conn, "write", qdev, prompt_record(DATA_TO_DEV), QByteArray(512, 'x')),
+                  PTL_ERR_NO_CATALOGUE);
+    }
+    EXPECT_TRUE(snapshot() == before);
+
+    // An administrator's catalogue with the prompt's read only.
+    std::ofstream(root + "/lib/zvsecurity/SecurityCmd.xml")
+        << "<SecurityCmd><command name=\"read\" subname=\"readparam\">"
+           "<data sectorCount=\"1\" timeout=\"10\" isRead=\"1\"/><arg feature=\"0x5A\" lba=\"0x10\" sectors=\"1\"/>"
+           "</command></SecurityCmd>";
+    ServiceProcess service(bus, "", {}, program);
+    EXPECT_EQ(call_data(conn, "read", qdev, prompt_record(DATA_FROM_DEV), QByteArray()), 0);
+    EXPECT_EQ(call_data(conn, "write", qdev, prompt_record(DATA_TO_DEV), QByteArray(512, 'x')),
+              PTL_ERR_NOT_IN_CATALOGUE);
+    EXPECT_EQ(call_data(conn, "getidentify", qdev, identify_record(), QByteArray()), PTL_ERR_NOT_IN_CATALOGUE)
+        << "no IDENTIFY entry";
 }
 
 // getidentify sends IDENTIFY DEVICE whatever command the record names.

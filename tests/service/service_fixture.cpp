@@ -173,7 +173,7 @@ QDBusConnection PrivateSystemBus::connect() const
 }
 
 ServiceProcess::ServiceProcess(const PrivateSystemBus &bus, const std::string &extra_path,
-                               const std::map<std::string, std::string> &env)
+                               const std::map<std::string, std::string> &env, const std::string &program)
 {
     std::map<std::string, std::string> extra = env;
     extra["DBUS_SYSTEM_BUS_ADDRESS"] = bus.address();
@@ -191,7 +191,7 @@ ServiceProcess::ServiceProcess(const PrivateSystemBus &bus, const std::string &e
         extra["ASAN_OPTIONS"] = std::string(asan) +
                                 ":detect_leaks=0:replace_str=0:replace_intrin=0:intercept_strchr=0"
                                 ":intercept_strlen=0:intercept_strndup=0";
-    pid_ = spawn({service_program()}, merged_environment(current_environment(), extra));
+    pid_ = spawn({program.empty() ? service_program() : program}, merged_environment(current_environment(), extra));
 
     QDBusConnection conn = bus.connect();
     for (int i = 0; i < 400; i++) {

@@ -43,8 +43,9 @@ class ServiceProcess {
 public:
     // Starts zvsecurity-dbus on the bus; extra_path goes in front of PATH
     // (stand-in tools). Waits until it owns its name.
+    // program: another copy of the service (empty: the built one).
     explicit ServiceProcess(const PrivateSystemBus &bus, const std::string &extra_path = "",
-                            const std::map<std::string, std::string> &env = {});
+                            const std::map<std::string, std::string> &env = {}, const std::string &program = "");
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess &) = delete;
     ServiceProcess &operator=(const ServiceProcess &) = delete;
