@@ -97,6 +97,24 @@ std::string read_file(const std::string &path)
 
 } // namespace
 
+// Waits (up to ten seconds) until the process pid owns name on the bus;
+// throws when it ends first or never does (pid becomes -1 when it ended).
+static void wait_for_name(const PrivateSystemBus &bus, const char *name, pid_t &pid, const std::string &what)
+{
+    QDBusConnection conn = bus.connect();
+    for (int i = 0; i < 400; i++) {
+        if (conn.interface()->isServiceRegistered(name))
+            return;
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            pid = -1;
+            throw std::runtime_error(what + " ended before it owned its name");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    throw std::runtime_error(what + " did not take its name");
+}
+
 std::vector<std::string> environment_without_preload()
 {
     std::vector<std::string> env;
@@ -193,18 +211,7 @@ ServiceProcess::ServiceProcess(const PrivateSystemBus &bus, const std::string &e
                                 ":intercept_strlen=0:intercept_strndup=0";
     pid_ = spawn({program.empty() ? service_program() : program}, merged_environment(current_environment(), extra));
 
-    QDBusConnection conn = bus.connect();
-    for (int i = 0; i < 400; i++) {
-        if (conn.interface()->isServiceRegistered(kServiceName))
-            return;
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            throw std::runtime_error("the service ended before it owned its name");
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    throw std::runtime_error("the service did not take its name");
+    wait_for_name(bus, kServiceName, pid_, "the service");
 }
 
 ServiceProcess::~ServiceProcess()
@@ -237,13 +244,7 @@ MockAuthority::MockAuthority(const PrivateSystemBus &bus) : bus_(bus)
     std::vector<std::string> env = merged_environment(environment_without_preload(),
                                                       {{"DBUS_SYSTEM_BUS_ADDRESS", bus.address()}});
     pid_ = spawn({"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "polkitd"}, env);
-    QDBusConnection conn = bus.connect();
-    for (int i = 0; i < 400; i++) {
-        if (conn.interface()->isServiceRegistered("org.freedesktop.PolicyKit1"))
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    throw std::runtime_error("the mock polkit authority did not start");
+    wait_for_name(bus, "org.freedesktop.PolicyKit1", pid_, "the mock polkit authority");
 }
 
 MockAuthority::~MockAuthority()
