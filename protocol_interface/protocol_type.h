@@ -63,6 +63,13 @@ enum PTL_STATUS_KIND_E {
     PTL_ERR_FORMAT_TOOL        = 59, /* a formatting tool failed; detail its exit status */
 
     PTL_ERR_OUT_OF_MEMORY      = 60, /* the library could not allocate what the answer needs */
+
+    /* Refusals of the disk service: commands outside the installed catalogue. */
+    PTL_ERR_NOT_IN_CATALOGUE   = 70, /* the record is no command of SecurityCmd.xml for this method */
+    PTL_ERR_PAST_CATALOGUE     = 71, /* buffer_len or time limit larger than the catalogue entry's */
+    PTL_ERR_NO_CATALOGUE       = 72, /* the installed SecurityCmd.xml cannot be read */
+    PTL_ERR_NOT_AUTHORIZED     = 73, /* polkit did not authorize the caller; the service answers
+                                        org.freedesktop.DBus.Error.AccessDenied instead */
 };
 
 /* The disk service's status for a device it could not open: kind 4, detail 1. */

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <linux/fs.h>
 #include <scsi/scsi.h>
 #include <scsi/scsi_ioctl.h>
@@ -89,7 +90,10 @@ struct UserData {
     }
 };
 
-int sg_io(int fd, const FdBinding &b, sg_io_hdr *h) {
+// One request through the kernel's header checks, the data phase and the
+// bridge (run by `bridge`, which returns 0 or an errno); fills the answer
+// fields of the header.
+int sg_io_through(sg_io_hdr *h, const std::function<int(HostData &, BridgeResult &)> &bridge) {
     if (!h) return EFAULT;
     if (int err = check_header(*h)) return err;
     const int64_t start = monotonic_ms();
@@ -112,27 +116,7 @@ int sg_io(int fd, const FdBinding &b, sg_io_hdr *h) {
     }
 
     BridgeResult r;
-    {
-        DiskDir d(b.dir);
-        DirLock lock(d);
-        DiskState s = load_state(d);
-        // The descriptor was opened in this generation after a full check of
-        // the backing device; a command only has to see a due arrival.
-        bool changed = catch_up(d, s, true);
-        if (!s.present || s.generation != b.generation) {
-            if (changed) save_state(d, s);
-            return ENODEV;
-        }
-        FdMedia media(fd, d, s.bad_sectors);
-        r = bridge_execute(s, media, h->cmdp, h->cmd_len, host);
-        ++s.commands;
-        append_command_record(d, "seq=" + std::to_string(s.commands) +
-                                     " cdb=" + to_hex(h->cmdp, h->cmd_len) +
-                                     " dir=" + direction_name(h->dxfer_direction) +
-                                     " len=" + std::to_string(h->dxfer_len) + " " + r.summary);
-        if (r.leave_bus) leave_bus_for_reset(d, s);
-        save_state(d, s);
-    }
+    if (int err = bridge(host, r)) return err;
 
     if (host.dir == HostData::Dir::FromDevice && r.transferred) {
         size_t off = 0;
@@ -161,6 +145,31 @@ int sg_io(int fd, const FdBinding &b, sg_io_hdr *h) {
     return 0;
 }
 
+int sg_io(int fd, const FdBinding &b, sg_io_hdr *h) {
+    return sg_io_through(h, [&](HostData &host, BridgeResult &r) {
+        DiskDir d(b.dir);
+        DirLock lock(d);
+        DiskState s = load_state(d);
+        // The descriptor was opened in this generation after a full check of
+        // the backing device; a command only has to see a due arrival.
+        bool changed = catch_up(d, s, true);
+        if (!s.present || s.generation != b.generation) {
+            if (changed) save_state(d, s);
+            return ENODEV;
+        }
+        FdMedia media(fd, d, s.bad_sectors);
+        r = bridge_execute(s, media, h->cmdp, h->cmd_len, host);
+        ++s.commands;
+        append_command_record(d, "seq=" + std::to_string(s.commands) +
+                                     " cdb=" + to_hex(h->cmdp, h->cmd_len) +
+                                     " dir=" + direction_name(h->dxfer_direction) +
+                                     " len=" + std::to_string(h->dxfer_len) + " " + r.summary);
+        if (r.leave_bus) leave_bus_for_reset(d, s);
+        save_state(d, s);
+        return 0;
+    });
+}
+
 int put_int(void *arg, int v) {
     if (!arg) return EFAULT;
     std::memcpy(arg, &v, sizeof v);
@@ -179,6 +188,15 @@ uint64_t presented_bytes(const FdBinding &b) {
     return s.presented_sectors() * kSectorSize;
 }
 }  // namespace
+
+int sg_io_in_memory(sg_io_hdr *h, DiskState &s, DiskMedia &media, BridgeResult *result) {
+    return sg_io_through(h, [&](HostData &host, BridgeResult &r) {
+        r = bridge_execute(s, media, h->cmdp, h->cmd_len, host);
+        ++s.commands;
+        if (result) *result = r;
+        return 0;
+    });
+}
 
 bool is_emulated_ioctl(const FdBinding &b, unsigned long request) {
     if (is_nvme_request(request)) return true;   // the secure disk refuses them itself

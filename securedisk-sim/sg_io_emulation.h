@@ -10,7 +10,11 @@
 #include <string>
 #include <sys/types.h>
 
+#include "disk_media.h"
 #include "disk_state.h"
+#include "sat_bridge.h"
+
+struct sg_io_hdr;
 
 namespace zvsim {
 
@@ -33,5 +37,12 @@ bool is_emulated_ioctl(const FdBinding &b, unsigned long request);
 // Answers an emulated ioctl. Returns the ioctl's return value, or -1 with
 // errno set, exactly as the system call would.
 int emulate_ioctl(int fd, FdBinding &b, unsigned long request, void *arg);
+
+// One SG_IO request against a disk held in memory (no state directory, no
+// command record, no presence): the kernel's header checks, the bridge and
+// the answer fields of the header, as for a descriptor. Returns 0 or the
+// errno the ioctl would fail with; `result` (may be null) gets the bridge's
+// outcome. For programs that link the simulator in, such as fuzz targets.
+int sg_io_in_memory(sg_io_hdr *h, DiskState &s, DiskMedia &media, BridgeResult *result = nullptr);
 
 }  // namespace zvsim

@@ -2,15 +2,25 @@
  * The object the disk service exports at "/" on the system bus. Its public
  * slots are the interface com.varo.zvsecurity.dbus
  * (com.varo.zvsecurity.dbus.xml); it keeps no state between calls.
+ *
+ * Every call is checked before any device is touched: a data method's
+ * record must be a command of the installed catalogue, and polkit must let
+ * the sender do what the call does (com.varo.zvsecurity.policy). A caller
+ * polkit refuses gets org.freedesktop.DBus.Error.AccessDenied.
  */
 #ifndef SERVICE_DBUS_H
 #define SERVICE_DBUS_H
 
 #include <QByteArray>
+#include <QDBusContext>
 #include <QObject>
 #include <QString>
 
-class dbus : public QObject
+#include "caller_check.h"
+#include "disk_request.h"
+#include "service_action.h"
+
+class dbus : public QObject, protected QDBusContext
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.varo.zvsecurity.dbus")
@@ -64,6 +74,16 @@ public slots:
      * @return 0 on success, or a non-zero status
      */
     int format(const QString &devname);
+
+private:
+    int data_call(data_method v_method, const char *v_name, const QString &v_devname, const QByteArray &v_inbuf,
+                  const QByteArray &v_indata, QByteArray &v_outdata);
+    /* reset and format: polkit, the handler, the record in the log. */
+    int device_call(service_action v_action, const char *v_name, const QString &v_devname,
+                    int (*v_handler)(const disk_access *, const QByteArray &));
+    /* polkit's answer for the sender of the current message; on a refusal
+     * the error reply is already sent. */
+    bool authorize(service_action v_action, const char *v_method, bus_caller &v_caller);
 };
 
 #endif /* SERVICE_DBUS_H */

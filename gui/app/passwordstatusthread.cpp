@@ -22,5 +22,11 @@ void PasswordStatusThread::run()
     }
     PasswordStatus status;
     const int result = check_startup_status(ZVSecurityDisk::GetInstance(), &status);
+    /* A call the service refused makes every disk look absent or broken. */
+    if (!disk_service_reachable(&reason)) {
+        qCritical("disk service unreachable: %s", qUtf8Printable(reason));
+        emit resultReady(ZV_APP_SERVICE_UNREACHABLE, 0);
+        return;
+    }
     emit resultReady(result, result == ZV_DISK_PASSWORD_SET ? status.error_times : 0);
 }

@@ -10,8 +10,9 @@
 #include <QString>
 
 /**
- * Introspects the service's object (which also starts a bus-activated
- * service); blocks for one round trip.
+ * No when the service has refused a call of this program (polkit said no);
+ * otherwise introspects the service's object (which also starts a
+ * bus-activated service), blocking for one round trip.
  * @param v_reason receives the bus's error text when the answer is no
  * @return true when the service answered
  */

@@ -9,11 +9,11 @@
 
 #include <pugixml.hpp>
 
+#include "catalogue_entry.h"
+
 #include <cstring>
 #include <fstream>
 #include <memory>
-
-#define SECTOR_SIZE 512
 
 void release_cmd_buffer(protocol_cmd_s &v_cmd)
 {
@@ -45,28 +45,6 @@ int read_param_file(const std::string &v_path, char **v_buffer, int &v_len)
         v_len = static_cast<int>(size);
     }
     return CMD_SUCCESS;
-}
-
-/* The parameters of the read and write categories: READ DMA / WRITE DMA of
- * the library, which takes the command from data_to. */
-static void fill_rw(protocol_cmd_s &v_cmd, const pugi::xml_node &v_arg)
-{
-    v_cmd.u.rw.feature = static_cast<uint16_t>(v_arg.attribute("feature").as_int());
-    v_cmd.u.rw.lba = static_cast<uint64_t>(static_cast<int64_t>(v_arg.attribute("lba").as_int()));
-    v_cmd.u.rw.sectors = static_cast<uint32_t>(v_arg.attribute("sectors").as_int());
-}
-
-/* The parameters of the sendcmd category: an ATA command in the SCSI-ATA
- * pass-through, built from its registers. */
-static void fill_send_cmd(protocol_cmd_s &v_cmd, const pugi::xml_node &v_arg)
-{
-    SCSI_ATA_PROTOCOL &ata = v_cmd.u.send_cmd.sc.scsi_ata;
-    v_cmd.u.send_cmd.type = SEND_CMD_PROTOCOL;
-    ata.lba = static_cast<uint64_t>(static_cast<int64_t>(v_arg.attribute("lba").as_int()));
-    ata.ata_command = static_cast<uint8_t>(v_arg.attribute("commandcode").as_int());
-    ata.protocol = static_cast<ATA_PROTOCOL_TYPE>(v_arg.attribute("protocol").as_int());
-    ata.bit = static_cast<ATA_COMMAND_BIT_LEN>(v_arg.attribute("bit").as_int());
-    ata.sectors = static_cast<uint32_t>(v_arg.attribute("sectors").as_int());
 }
 
 int build_cmd(const QString &v_category, const QString &v_subname, protocol_cmd_s &v_cmd, const char *v_param)
@@ -115,23 +93,19 @@ int build_cmd(const QString &v_category, const QString &v_subname, protocol_cmd_
         return CMD_ERR_CATALOGUE;
     }
 
-    if (v_category == "identify") {
-        /* the service issues identify itself: only length and time-out count */
-    } else if (v_category == "read" || v_category == "write") {
-        fill_rw(v_cmd, arg);
-    } else if (v_category == "sendcmd") {
-        fill_send_cmd(v_cmd, arg);
-    } else {
+    /* identify: the service issues it itself; only length and time-out count. */
+    const catalogue_category category = catalogue_category_of(category8.constData());
+    if (category == CATEGORY_UNKNOWN)
         return CMD_ERR_CATEGORY;
-    }
+    catalogue_fill_arg(category, arg, v_cmd);
 
-    const int sectors = data.attribute("sectorCount").as_int();
-    if (sectors < 1 || sectors > CMD_MAX_SECTOR_COUNT) {
+    const int sectors = catalogue_sector_count(data);
+    if (sectors < 1 || sectors > CATALOGUE_MAX_SECTOR_COUNT) {
         qCritical("build cmd fail, sector count %d out of range, path:%s, cmd:%s", sectors, path8.constData(),
                   subname8.constData());
         return CMD_ERR_SECTOR_COUNT;
     }
-    const uint32_t buffer_len = static_cast<uint32_t>(sectors) * SECTOR_SIZE;
+    const uint32_t buffer_len = static_cast<uint32_t>(sectors) * CATALOGUE_SECTOR_SIZE;
     const size_t param_len = strlen(v_param);
 
     /* Every place must hold the whole parameter before anything is copied.
@@ -151,7 +125,6 @@ int build_cmd(const QString &v_category, const QString &v_subname, protocol_cmd_
     for (pugi::xml_node field = first_field; field && param_len > 0; field = field.next_sibling())
         memcpy(v_cmd.buffer + field.attribute("offset").as_int(), v_param, param_len);
 
-    v_cmd.timeout = static_cast<uint32_t>(data.attribute("timeout").as_int());
-    v_cmd.data_to = static_cast<uint8_t>(data.attribute("isRead").as_int());
+    catalogue_fill_data_phase(data, v_cmd);
     return CMD_SUCCESS;
 }

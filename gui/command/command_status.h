@@ -2,7 +2,7 @@
  * The statuses of the GUI's command layer itself. Everything else a command
  * wrapper returns is the disk service's status, passed through unchanged
  * (protocol_type.h holds that table: 0 success, 260 device not openable,
- * 55 to 59 the service's refusals, -1 reset ioctl failed).
+ * 55 to 59 and 70 to 72 the service's refusals, -1 reset ioctl failed).
  *
  * A failure of the bus never reads as success: each kind has a negative
  * value of its own below -1, so that it cannot meet a service status.
@@ -20,20 +20,16 @@ enum CMD_STATUS_E {
     /* The bus (DbusInterface) */
     CMD_ERR_BUS_NOT_CONNECTED = -2, /* no connection to the system bus */
     CMD_ERR_BUS_NO_SERVICE = -3,    /* nobody owns com.varo.zvsecurity.dbus */
-    CMD_ERR_BUS_ACCESS_DENIED = -4, /* the bus policy refused the call */
+    CMD_ERR_BUS_ACCESS_DENIED = -4, /* the bus policy or polkit refused the call */
     CMD_ERR_BUS_NO_REPLY = -5,      /* no answer within the call's time-out */
     CMD_ERR_BUS_BAD_REPLY = -6,     /* an answer of another form than the interface declares */
     CMD_ERR_BUS_ERROR_REPLY = -7,   /* any other error answer */
 
     /* Bounds, refused before anything is sent */
-    CMD_ERR_SECTOR_COUNT = -8,     /* catalogue sectorCount below 1 or above CMD_MAX_SECTOR_COUNT */
+    CMD_ERR_SECTOR_COUNT = -8,     /* catalogue sectorCount below 1 or above CATALOGUE_MAX_SECTOR_COUNT (catalogue_entry.h) */
     CMD_ERR_FIELD_RANGE = -9,      /* a field offset plus the parameter length leaves the data block */
     CMD_ERR_DATA_TOO_LONG = -10,   /* data block (or answer) longer than the request's 512-byte out_data */
     CMD_ERR_PARAM_UNTERMINATED = -11, /* in_data holds no terminating zero in its 512 bytes */
 };
-
-/* Largest data phase of one catalogue command, in sectors: the 1 MiB that
- * the disk service accepts for one command. */
-#define CMD_MAX_SECTOR_COUNT 2048
 
 #endif /* GUI_COMMAND_STATUS_H */

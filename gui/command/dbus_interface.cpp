@@ -77,32 +77,39 @@ static int finish_status_call(QDBusPendingReply<int> reply)
     return reply.value();
 }
 
+int DbusInterface::noted(int v_status)
+{
+    if (v_status == CMD_ERR_BUS_ACCESS_DENIED)
+        refused_ = true;
+    return v_status;
+}
+
 int DbusInterface::getidentify(QString devname, QByteArray inbuf, QByteArray indata, QByteArray &outdata)
 {
-    return finish_data_call(proxy_->getidentify(devname, inbuf, indata), outdata);
+    return noted(finish_data_call(proxy_->getidentify(devname, inbuf, indata), outdata));
 }
 
 int DbusInterface::read(QString devname, QByteArray inbuf, QByteArray indata, QByteArray &outdata)
 {
-    return finish_data_call(proxy_->read(devname, inbuf, indata), outdata);
+    return noted(finish_data_call(proxy_->read(devname, inbuf, indata), outdata));
 }
 
 int DbusInterface::write(QString devname, QByteArray inbuf, QByteArray indata, QByteArray &outdata)
 {
-    return finish_data_call(proxy_->write(devname, inbuf, indata), outdata);
+    return noted(finish_data_call(proxy_->write(devname, inbuf, indata), outdata));
 }
 
 int DbusInterface::sendcmd(QString devname, QByteArray inbuf, QByteArray indata, QByteArray &outdata)
 {
-    return finish_data_call(proxy_->send_cmd(devname, inbuf, indata), outdata);
+    return noted(finish_data_call(proxy_->send_cmd(devname, inbuf, indata), outdata));
 }
 
 int DbusInterface::reset(QString devname)
 {
-    return finish_status_call(proxy_->reset(devname));
+    return noted(finish_status_call(proxy_->reset(devname)));
 }
 
 int DbusInterface::format(QString devname)
 {
-    return finish_status_call(format_proxy_->format(devname));
+    return noted(finish_status_call(format_proxy_->format(devname)));
 }

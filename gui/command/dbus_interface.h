@@ -16,6 +16,8 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+
 class ComVaroZvsecurityDbusInterface;
 
 /* How long a format call may take: partitioning and two file systems on a
@@ -54,7 +56,15 @@ public:
     /* Partitioning and formatting, waited for up to DBUS_FORMAT_TIMEOUT_MS. */
     int format(QString devname);
 
+    /* Whether the service has refused a call of this program
+     * (CMD_ERR_BUS_ACCESS_DENIED: the bus policy, or polkit's answer). */
+    bool refused() const { return refused_.load(); }
+
 private:
+    /* Notes a refusal; returns v_status. */
+    int noted(int v_status);
+
+    std::atomic<bool> refused_{false};
     ComVaroZvsecurityDbusInterface *proxy_;
     /* The same interface with the long time-out of format. */
     ComVaroZvsecurityDbusInterface *format_proxy_;

@@ -30,33 +30,8 @@ Bytes record(uint8_t data_to, uint32_t buffer_len)
     return r;
 }
 
-std::string gvariant_bytes(const Bytes &bytes)
-{
-    std::ostringstream s;
-    s << "@ay [";
-    for (size_t i = 0; i < bytes.size(); i++)
-        s << (i ? ", " : "") << "0x" << std::hex << static_cast<int>(bytes[i]);
-    s << "]";
-    return s.str();
-}
-
-struct Answer {
-    int exit_status = -1;
-    int status = -99999; // no answer parsed
-    Bytes data;
-};
-
-// "(0, [byte 0x44, 0x53])" or "(0, @ay [])" or "(260,)"
-Answer parse(int exit_status, const std::string &text)
-{
-    Answer a;
-    a.exit_status = exit_status;
-    if (text.size() > 1 && text[0] == '(')
-        a.status = std::atoi(text.c_str() + 1);
-    for (size_t at = text.find("0x"); at != std::string::npos; at = text.find("0x", at + 2))
-        a.data.push_back(static_cast<uint8_t>(std::strtoul(text.substr(at + 2, 2).c_str(), nullptr, 16)));
-    return a;
-}
+using svctest::gvariant_bytes;
+using Answer = svctest::GdbusAnswer;
 
 class ForeignClientTest : public testing::Test {
 protected:
@@ -67,15 +42,7 @@ protected:
 
     Answer call(const std::string &method, const std::vector<std::string> &args)
     {
-        std::vector<std::string> argv = {"gdbus",         "call",
-                                         "--system",      "--dest",
-                                         "com.varo.zvsecurity.dbus", "--object-path",
-                                         "/",             "--method",
-                                         "com.varo.zvsecurity.dbus." + method};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::string out;
-        int status = svctest::run_program(argv, {{"DBUS_SYSTEM_BUS_ADDRESS", bus.address()}}, &out);
-        return parse(status, out);
+        return svctest::gdbus_call(bus, method, args);
     }
 };
 

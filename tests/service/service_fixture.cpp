@@ -52,7 +52,8 @@ std::vector<std::string> current_environment()
     return env;
 }
 
-pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env, int stdout_fd = -1)
+pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env, int stdout_fd = -1,
+            bool with_stderr = false)
 {
     std::vector<char *> args, envp;
     for (const std::string &a : argv)
@@ -70,6 +71,8 @@ pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string>
         dup2(null, STDIN_FILENO);
         if (stdout_fd >= 0)
             dup2(stdout_fd, STDOUT_FILENO);
+        if (stdout_fd >= 0 && with_stderr)
+            dup2(stdout_fd, STDERR_FILENO);
         execvpe(args[0], args.data(), envp.data());
         _exit(127);
     }
@@ -94,6 +97,24 @@ std::string read_file(const std::string &path)
 
 } // namespace
 
+// Waits (up to ten seconds) until the process pid owns name on the bus;
+// throws when it ends first or never does (pid becomes -1 when it ended).
+static void wait_for_name(const PrivateSystemBus &bus, const char *name, pid_t &pid, const std::string &what)
+{
+    QDBusConnection conn = bus.connect();
+    for (int i = 0; i < 400; i++) {
+        if (conn.interface()->isServiceRegistered(name))
+            return;
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            pid = -1;
+            throw std::runtime_error(what + " ended before it owned its name");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    throw std::runtime_error(what + " did not take its name");
+}
+
 std::vector<std::string> environment_without_preload()
 {
     std::vector<std::string> env;
@@ -109,12 +130,12 @@ const char *service_program()
 }
 
 int run_program(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
-                std::string *output)
+                std::string *output, bool with_stderr)
 {
     int pipefd[2] = {-1, -1};
     if (output != nullptr && pipe(pipefd) != 0)
         return -1;
-    pid_t pid = spawn(argv, merged_environment(environment_without_preload(), env), pipefd[1]);
+    pid_t pid = spawn(argv, merged_environment(environment_without_preload(), env), pipefd[1], with_stderr);
     if (output != nullptr) {
         close(pipefd[1]);
         output->clear();
@@ -170,7 +191,7 @@ QDBusConnection PrivateSystemBus::connect() const
 }
 
 ServiceProcess::ServiceProcess(const PrivateSystemBus &bus, const std::string &extra_path,
-                               const std::map<std::string, std::string> &env)
+                               const std::map<std::string, std::string> &env, const std::string &program)
 {
     std::map<std::string, std::string> extra = env;
     extra["DBUS_SYSTEM_BUS_ADDRESS"] = bus.address();
@@ -188,20 +209,9 @@ ServiceProcess::ServiceProcess(const PrivateSystemBus &bus, const std::string &e
         extra["ASAN_OPTIONS"] = std::string(asan) +
                                 ":detect_leaks=0:replace_str=0:replace_intrin=0:intercept_strchr=0"
                                 ":intercept_strlen=0:intercept_strndup=0";
-    pid_ = spawn({service_program()}, merged_environment(current_environment(), extra));
+    pid_ = spawn({program.empty() ? service_program() : program}, merged_environment(current_environment(), extra));
 
-    QDBusConnection conn = bus.connect();
-    for (int i = 0; i < 400; i++) {
-        if (conn.interface()->isServiceRegistered(kServiceName))
-            return;
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            throw std::runtime_error("the service ended before it owned its name");
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    throw std::runtime_error("the service did not take its name");
+    wait_for_name(bus, kServiceName, pid_, "the service");
 }
 
 ServiceProcess::~ServiceProcess()
@@ -223,6 +233,98 @@ int ServiceProcess::open_descriptors() const
         count++;
     closedir(d);
     return count - 2;
+}
+
+const char kReadStateAction[] = "com.varo.zvsecurity.read-state";
+const char kUnlockAction[] = "com.varo.zvsecurity.unlock";
+const char kChangeAction[] = "com.varo.zvsecurity.change";
+
+MockAuthority::MockAuthority(const PrivateSystemBus &bus) : bus_(bus)
+{
+    std::vector<std::string> env = merged_environment(environment_without_preload(),
+                                                      {{"DBUS_SYSTEM_BUS_ADDRESS", bus.address()}});
+    pid_ = spawn({"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "polkitd"}, env);
+    wait_for_name(bus, "org.freedesktop.PolicyKit1", pid_, "the mock polkit authority");
+}
+
+MockAuthority::~MockAuthority()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        wait_exit(pid_);
+    }
+}
+
+namespace {
+
+// One method of the mock's control interface.
+void control_mock(const PrivateSystemBus &bus, const char *method, const QVariant &argument)
+{
+    QDBusMessage msg = QDBusMessage::createMethodCall("org.freedesktop.PolicyKit1", "/org/freedesktop/PolicyKit1/Authority",
+                                                      "org.freedesktop.DBus.Mock", method);
+    msg << argument;
+    QDBusMessage reply = bus.connect().call(msg);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        throw std::runtime_error(std::string(method) + " failed: " + reply.errorMessage().toStdString());
+}
+
+} // namespace
+
+void MockAuthority::allow(const std::vector<std::string> &actions)
+{
+    QStringList list;
+    for (const std::string &a : actions)
+        list << QString::fromStdString(a);
+    control_mock(bus_, "SetAllowed", list);
+}
+
+void MockAuthority::allow_everything()
+{
+    control_mock(bus_, "AllowUnknown", true);
+}
+
+std::string gvariant_bytes(const std::vector<uint8_t> &bytes)
+{
+    std::ostringstream s;
+    s << "@ay [";
+    for (size_t i = 0; i < bytes.size(); i++)
+        s << (i ? ", " : "") << "0x" << std::hex << static_cast<int>(bytes[i]);
+    s << "]";
+    return s.str();
+}
+
+std::string gvariant_bytes(const QByteArray &bytes)
+{
+    return gvariant_bytes(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+}
+
+std::vector<std::string> as_nobody()
+{
+    return {"--reuid=65534", "--regid=65534", "--clear-groups"};
+}
+
+GdbusAnswer gdbus_call(const PrivateSystemBus &bus, const std::string &method, const std::vector<std::string> &args,
+                       const std::vector<std::string> &as_user)
+{
+    std::vector<std::string> argv;
+    if (!as_user.empty()) {
+        argv.push_back("setpriv");
+        argv.insert(argv.end(), as_user.begin(), as_user.end());
+    }
+    for (const char *a : {"gdbus", "call", "--system", "--dest", "com.varo.zvsecurity.dbus", "--object-path", "/",
+                          "--method"})
+        argv.push_back(a);
+    argv.push_back("com.varo.zvsecurity.dbus." + method);
+    argv.insert(argv.end(), args.begin(), args.end());
+    GdbusAnswer a;
+    a.exit_status = run_program(argv, {{"DBUS_SYSTEM_BUS_ADDRESS", bus.address()}}, &a.text, true);
+    // "(0, [byte 0x44, 0x53])" or "(0, @ay [])" or "(260,)"
+    if (a.exit_status == 0 && a.text.size() > 1 && a.text[0] == '(') {
+        a.status = std::atoi(a.text.c_str() + 1);
+        for (size_t at = a.text.find("0x"); at != std::string::npos; at = a.text.find("0x", at + 2))
+            a.data.push_back(static_cast<uint8_t>(std::strtoul(a.text.substr(at + 2, 2).c_str(), nullptr, 16)));
+    }
+    return a;
 }
 
 int call_data(const QDBusConnection &conn, const QString &method, const QString &dev, const QByteArray &inbuf,

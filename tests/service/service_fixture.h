@@ -18,8 +18,9 @@ namespace svctest {
 // Runs a program outside the simulator (without the test's LD_PRELOAD) and
 // returns its exit status (-1 when a signal ended it); env entries are
 // added to (or replace) the environment.
+// with_stderr: the output holds standard error as well.
 int run_program(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env = {},
-                std::string *output = nullptr);
+                std::string *output = nullptr, bool with_stderr = false);
 
 class PrivateSystemBus {
 public:
@@ -42,8 +43,9 @@ class ServiceProcess {
 public:
     // Starts zvsecurity-dbus on the bus; extra_path goes in front of PATH
     // (stand-in tools). Waits until it owns its name.
+    // program: another copy of the service (empty: the built one).
     explicit ServiceProcess(const PrivateSystemBus &bus, const std::string &extra_path = "",
-                            const std::map<std::string, std::string> &env = {});
+                            const std::map<std::string, std::string> &env = {}, const std::string &program = "");
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess &) = delete;
     ServiceProcess &operator=(const ServiceProcess &) = delete;
@@ -54,6 +56,45 @@ public:
 private:
     pid_t pid_ = -1;
 };
+
+// polkit's authority on the bus as a mock (Debian's python3-dbusmock, its polkitd
+// template): it refuses every action but those allowed.
+class MockAuthority {
+public:
+    explicit MockAuthority(const PrivateSystemBus &bus);
+    ~MockAuthority();
+    MockAuthority(const MockAuthority &) = delete;
+    MockAuthority &operator=(const MockAuthority &) = delete;
+
+    // The actions it says yes to from now on (polkit action ids).
+    void allow(const std::vector<std::string> &actions);
+    void allow_everything();
+
+private:
+    const PrivateSystemBus &bus_;
+    pid_t pid_ = -1;
+};
+
+// The polkit actions of the disk service.
+extern const char kReadStateAction[];
+extern const char kUnlockAction[];
+extern const char kChangeAction[];
+
+// A caller other than this process: gdbus, run as a user of setpriv's
+// arguments (none: as root).
+struct GdbusAnswer {
+    int exit_status = -1;
+    int status = -99999; // no answer parsed
+    std::vector<uint8_t> data;
+    std::string text;    // gdbus's output, error messages included
+};
+GdbusAnswer gdbus_call(const PrivateSystemBus &bus, const std::string &method, const std::vector<std::string> &args,
+                       const std::vector<std::string> &as_user = {});
+// A byte array as a gdbus argument: "@ay [0x1, 0x2]".
+std::string gvariant_bytes(const std::vector<uint8_t> &bytes);
+std::string gvariant_bytes(const QByteArray &bytes);
+// setpriv's arguments for the unprivileged user nobody, without groups.
+std::vector<std::string> as_nobody();
 
 // One call of a data method: returns the status, or a value below -1000
 // when the bus gave no integer answer.
