@@ -49,6 +49,7 @@ inputpassword::inputpassword(QWidget *parent) : QWidget(parent), ui(new Ui_input
     ui->reset_password_push_button->setFont(font);
 
     ui->input_password_line_edit->setToolTip(tr("Please enter an 8-16 digit password"));
+    ui->input_password_line_edit->setAccessibleName(tr("Password"));
     ui->input_password_line_edit->setFocus();
 }
 
@@ -65,6 +66,7 @@ void inputpassword::display()
     ui->input_password_line_edit->clear();
     control_push_button(true);
     show();
+    ui->input_password_line_edit->setFocus();
 }
 
 void inputpassword::control_push_button(bool enable)
