@@ -71,6 +71,7 @@ MainWindow::~MainWindow()
 
 void MainWindow::change_show_widget(int index)
 {
+    qDebug("show page %d", index);
     inputpassword_page->hide();
     setpassword_page->hide();
     disclaimer_page->hide();

@@ -110,6 +110,7 @@ void setpassword::show_progress(const QString &step)
 
 void setpassword::format_step_slot(int step, int attempt)
 {
+    qDebug("set-up step %d, attempt %d", step, attempt);
     const QString text = step_text(step, attempt);
     if (!text.isEmpty())
         show_progress(text);
