@@ -84,17 +84,17 @@ QString setpassword::step_text(int step, int attempt)
 {
     switch (step) {
     case FORMAT_STEP_PROMPT:
-        return tr("Writing the password prompt...");
+        return tr("Writing the prompt...");
     case FORMAT_STEP_PASSWORD:
         return tr("Setting the password...");
     case FORMAT_STEP_UNLOCK:
         return tr("Unlocking the disk...");
     case FORMAT_STEP_WAIT_DISK:
-        return tr("Waiting for the disk to come back (%1 of %2)...").arg(attempt).arg(ZV_SCAN_ATTEMPTS);
+        return tr("Waiting for the disk (%1 of %2)...").arg(attempt).arg(ZV_SCAN_ATTEMPTS);
     case FORMAT_STEP_FORMAT:
         return tr("Formatting the disk...");
     case FORMAT_STEP_UNLOCK_AGAIN:
-        return tr("Unlocking the formatted disk...");
+        return tr("Unlocking once more...");
     default:
         return QString();
     }
@@ -185,8 +185,8 @@ void setpassword::on_ok_push_button_clicked()
     } else if (prompt.contains(password, Qt::CaseSensitive)) {
         messagebox_warning(this, title, tr("The password prompt contains the password."), ok, QString());
     } else {
-        show_progress(tr("The USB driver is in the process of resetting"));
         formating(true);
+        show_progress(tr("The USB driver is in the process of resetting"));
         ZVSecurityDisk::GetInstance()->set_watchdog(false);
         format_thread->start();
         return;

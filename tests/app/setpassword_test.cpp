@@ -1,5 +1,6 @@
 // The set-password page: the checks of what the user entered, the set-up
 // run's steps and its outcome as the user reads it, and the back button.
+#include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -278,25 +279,25 @@ private slots:
         QTest::addColumn<int>("set_password_result");
         QTest::addColumn<QStringList>("steps");
         const QStringList english = {"The USB driver is in the process of resetting",
-                                     "Writing the password prompt...",
+                                     "Writing the prompt...",
                                      "Setting the password...",
                                      "Unlocking the disk...",
-                                     "Waiting for the disk to come back (1 of 6)...",
+                                     "Waiting for the disk (1 of 6)...",
                                      "Formatting the disk...",
-                                     "Unlocking the formatted disk..."};
+                                     "Unlocking once more..."};
         QTest::newRow("English") << false << 0 << 0 << english;
         QTest::newRow("Chinese") << true << 0 << 0
                                  << QStringList({QString::fromUtf8("正在配置新密码并格式化..."),
-                                                 QString::fromUtf8("正在写入密码提示信息..."),
+                                                 QString::fromUtf8("正在写入密码提示..."),
                                                  QString::fromUtf8("正在设置密码..."),
                                                  QString::fromUtf8("正在解锁U盘..."),
-                                                 QString::fromUtf8("正在等待U盘重新连接（第1次，共6次）..."),
+                                                 QString::fromUtf8("正在等待U盘（1/6）..."),
                                                  QString::fromUtf8("正在格式化U盘..."),
-                                                 QString::fromUtf8("正在解锁格式化后的U盘...")});
+                                                 QString::fromUtf8("正在再次解锁U盘...")});
         QTest::newRow("the disk comes back at the third look")
             << false << 2 << 0
-            << QStringList(english.mid(0, 5) + QStringList({"Waiting for the disk to come back (2 of 6)...",
-                                                             "Waiting for the disk to come back (3 of 6)..."}) +
+            << QStringList(english.mid(0, 5) + QStringList({"Waiting for the disk (2 of 6)...",
+                                                             "Waiting for the disk (3 of 6)..."}) +
                            english.mid(5));
         QTest::newRow("setting the password fails") << false << 0 << 3 << QStringList(english.mid(0, 3));
     }
@@ -316,6 +317,7 @@ private slots:
         apptest::use_chinese(chinese);
         const QString warning = chinese ? QString::fromUtf8("请勿拔出U盘。") : QString("Please do not pull out the USB driver");
         QPlainTextEdit *panel = child<QPlainTextEdit>(page(), "lineEdit_warning");
+        const QString shots = QString(ZV_SCREENSHOT_DIR) + "/set-up-steps";
         QStringList seen;
         bool warned = true;
         QMetaObject::Connection watch = connect(panel, &QPlainTextEdit::textChanged, [&] {
@@ -326,8 +328,13 @@ private slots:
             if (lines.size() != 2)
                 return; // the panel is being filled
             warned = warned && lines.at(0) == warning;
-            if (seen.isEmpty() || seen.last() != lines.at(1))
+            if (seen.isEmpty() || seen.last() != lines.at(1)) {
                 seen << lines.at(1);
+                // The window as it shows the step, kept for people to look at.
+                QDir().mkpath(shots);
+                apptest::window()->grab().save(
+                    QString("%1/%2-%3.png").arg(shots, QString(QTest::currentDataTag()).replace(QChar(0x20), QChar(0x2d))).arg(seen.size(), 2, 10, QChar('0')));
+            }
         });
         fill("abcd1234", "abcd1234", "");
         apptest::DialogAnswerer answerer;

@@ -250,8 +250,8 @@
         <translation>设置进度</translation>
     </message>
     <message>
-        <source>Writing the password prompt...</source>
-        <translation>      正在写入密码提示信息...</translation>
+        <source>Writing the prompt...</source>
+        <translation>      正在写入密码提示...</translation>
     </message>
     <message>
         <source>Setting the password...</source>
@@ -262,16 +262,16 @@
         <translation>      正在解锁U盘...</translation>
     </message>
     <message>
-        <source>Waiting for the disk to come back (%1 of %2)...</source>
-        <translation>      正在等待U盘重新连接（第%1次，共%2次）...</translation>
+        <source>Waiting for the disk (%1 of %2)...</source>
+        <translation>      正在等待U盘（%1/%2）...</translation>
     </message>
     <message>
         <source>Formatting the disk...</source>
         <translation>      正在格式化U盘...</translation>
     </message>
     <message>
-        <source>Unlocking the formatted disk...</source>
-        <translation>      正在解锁格式化后的U盘...</translation>
+        <source>Unlocking once more...</source>
+        <translation>      正在再次解锁U盘...</translation>
     </message>
 </context>
 <context>
