@@ -41,8 +41,9 @@ int main(int argc, char *argv[])
     if (lock != INSTANCE_LOCK_HELD) {
         /* Not another copy: the file itself is in the way. Said in the
          * user's language, so the catalogue is needed this early. */
-        const QString reason = QString::fromLocal8Bit(strerror(errno));
+        const int error = errno;
         perror(lock == INSTANCE_LOCK_OPEN_FAILED ? "open lockfile" : "lock file error");
+        const QString reason = QString::fromLocal8Bit(strerror(error));
         QTranslator early;
         early.load(QStringLiteral(":/ts/bin/zvsecurity_zh.qm"));
         app.installTranslator(&early);
