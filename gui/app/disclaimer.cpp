@@ -24,6 +24,7 @@ disclaimer::disclaimer(QWidget *parent) : QWidget(parent), ui(new Ui_disclaimer)
     const QFont font = page_font();
     ui->next_push_button->setFont(font);
     ui->cancel_push_button->setFont(font);
+    ui->textBrowser->setAccessibleName(tr("Licence agreement"));
 }
 
 disclaimer::~disclaimer()

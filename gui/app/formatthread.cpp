@@ -26,24 +26,36 @@ void FormatThread::set_scan_wait_ms(unsigned long ms)
     scan_wait_ms = ms;
 }
 
+void FormatThread::announce(int step, int attempt, int result)
+{
+    if (result == 0)
+        emit stepStarted(step, attempt);
+}
+
 void FormatThread::run()
 {
     ZVSecurityDisk *disk = ZVSecurityDisk::GetInstance();
+    announce(FORMAT_STEP_PROMPT, 0, 0);
     int result = disk->set_password_prompt(prompt);
+    announce(FORMAT_STEP_PASSWORD, 0, result);
     if (result == 0)
         result = disk->set_password(password);
+    announce(FORMAT_STEP_UNLOCK, 0, result);
     if (result == 0)
         result = disk->verify_password(password);
     if (result == 0) {
         for (int attempt = 0; attempt < ZV_SCAN_ATTEMPTS; attempt++) {
+            announce(FORMAT_STEP_WAIT_DISK, attempt + 1, 0);
             QThread::msleep(scan_wait_ms);
             result = disk->scan_disk_by_sn();
             if (result == 0)
                 break;
         }
     }
+    announce(FORMAT_STEP_FORMAT, 0, result);
     if (result == 0)
         result = disk->format_disk();
+    announce(FORMAT_STEP_UNLOCK_AGAIN, 0, result);
     if (result == 0)
         result = disk->verify_password(password);
     QString reason;

@@ -49,6 +49,7 @@ inputpassword::inputpassword(QWidget *parent) : QWidget(parent), ui(new Ui_input
     ui->reset_password_push_button->setFont(font);
 
     ui->input_password_line_edit->setToolTip(tr("Please enter an 8-16 digit password"));
+    ui->input_password_line_edit->setAccessibleName(tr("Password"));
     ui->input_password_line_edit->setFocus();
 }
 
@@ -65,6 +66,7 @@ void inputpassword::display()
     ui->input_password_line_edit->clear();
     control_push_button(true);
     show();
+    ui->input_password_line_edit->setFocus();
 }
 
 void inputpassword::control_push_button(bool enable)
@@ -135,6 +137,7 @@ void inputpassword::verify_password_slots(int exit_code, int error_times)
         }
     }
     control_push_button(true);
+    keep_focus_on(ui->input_password_line_edit);
 }
 
 void inputpassword::on_reset_password_push_button_clicked()
@@ -149,6 +152,7 @@ void inputpassword::on_reset_password_push_button_clicked()
         emit change_mainwindows_signal(PAGE_SET_PASSWORD);
     }
     control_push_button(true);
+    keep_focus_on(ui->reset_password_push_button);
 }
 
 void inputpassword::on_password_prompt_push_button_clicked()
@@ -165,4 +169,14 @@ void inputpassword::on_password_prompt_push_button_clicked()
                             tr("ok"), QString());
     }
     control_push_button(true);
+    keep_focus_on(ui->password_prompt_push_button);
+}
+
+void inputpassword::keep_focus_on(QWidget *widget)
+{
+    /* The buttons were disabled while a dialog or a verification ran, and
+     * the focus went elsewhere; the keyboard user goes on from where they
+     * were. */
+    if (isVisible())
+        widget->setFocus();
 }

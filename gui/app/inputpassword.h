@@ -35,6 +35,9 @@ public slots:
     void verify_password_slots(int exit_code, int error_times);
 
 private:
+    /* Gives the focus back to widget while the page shows. */
+    void keep_focus_on(QWidget *widget);
+
     explicit inputpassword(QWidget *parent);
     ~inputpassword() override;
     /* Tells that the disk service cannot be reached and ends the program. */

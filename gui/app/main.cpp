@@ -14,7 +14,9 @@
 #include <QThread>
 #include <QTranslator>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "instance_lock.h"
 #include "log_handler.h"
@@ -30,10 +32,23 @@ int main(int argc, char *argv[])
 
     int lock_fd = -1;
     const INSTANCE_LOCK_E lock = acquire_instance_lock(ZV_LOCK_FILE, &lock_fd);
-    if (lock != INSTANCE_LOCK_HELD) {
-        perror(lock == INSTANCE_LOCK_OPEN_FAILED ? "open lockfile" : "lock file error");
+    if (lock == INSTANCE_LOCK_BUSY) {
+        perror("lock file error");
         messagebox_warning(nullptr, QStringLiteral("瓦罗安全工具"), QStringLiteral("程序已运行，同时只能运行一个。"),
                            QStringLiteral("确定"), QString());
+        return 0;
+    }
+    if (lock != INSTANCE_LOCK_HELD) {
+        /* Not another copy: the file itself is in the way. Said in the
+         * user's language, so the catalogue is needed this early. */
+        const int error = errno;
+        perror(lock == INSTANCE_LOCK_OPEN_FAILED ? "open lockfile" : "lock file error");
+        const QString reason = QString::fromLocal8Bit(strerror(error));
+        QTranslator early;
+        early.load(QStringLiteral(":/ts/bin/zvsecurity_zh.qm"));
+        app.installTranslator(&early);
+        messagebox_critical(nullptr, QStringLiteral("瓦罗安全工具"), lock_file_message(ZV_LOCK_FILE, reason),
+                            QCoreApplication::translate("main", "Ok"), QString());
         return 0;
     }
 

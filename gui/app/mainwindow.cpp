@@ -28,8 +28,10 @@ MainWindow::MainWindow(QWidget *parent)
     setWindowIcon(QIcon(QStringLiteral(":/image/bin/ZVSecurity.ico")));
 
     resize(setApp());
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    move(screen.center() - rect().center());
+    if (!window_system_places_windows()) {
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        move(screen.center() - rect().center());
+    }
 
     /* Children follow the window's size, each coordinate truncated. */
     const int w = width();
@@ -69,6 +71,7 @@ MainWindow::~MainWindow()
 
 void MainWindow::change_show_widget(int index)
 {
+    qDebug("show page %d", index);
     inputpassword_page->hide();
     setpassword_page->hide();
     disclaimer_page->hide();
@@ -153,7 +156,7 @@ void MainWindow::password_status_slots(int status, int value)
 
 void MainWindow::mousePressEvent(QMouseEvent *event)
 {
-    drag.press(event);
+    drag.press(this, event);
 }
 
 void MainWindow::mouseMoveEvent(QMouseEvent *event)

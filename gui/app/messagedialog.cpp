@@ -1,7 +1,8 @@
 /*
- * The message dialog. Return runs the action's three slots in turn, so its
- * result is the second button's; Escape is the dialog's own rejection, the
- * first button's result.
+ * The message dialog. A question's second button is its safe answer (the
+ * first one goes on, and may wipe the disk): the dialog opens with the
+ * focus on it, and Return, keypad Enter, Escape and closing the window
+ * answer with it unless the user has moved the focus to the first button.
  */
 #include "messagedialog.h"
 
@@ -9,6 +10,7 @@
 #include <QKeySequence>
 #include <QMouseEvent>
 #include <QTextCursor>
+#include <QWindow>
 
 #include "app_font.h"
 #include "screen_size.h"
@@ -23,8 +25,17 @@ messagedialog::messagedialog(QWidget *parent, const QString &title, const QStrin
     Q_UNUSED(title);
     ui.setupUi(this);
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
-    if (parent != nullptr)
-        move(parent->mapToGlobal(QPoint(0, 0)));
+    if (parent != nullptr) {
+        /* A transient window of the parent's: where the compositor places
+         * windows itself (Wayland) it keeps the dialog with its parent; on
+         * X11 the dialog opens on the parent's top-left corner. */
+        create();
+        QWidget *top = parent->window();
+        if (windowHandle() != nullptr && top->windowHandle() != nullptr)
+            windowHandle()->setTransientParent(top->windowHandle());
+        if (!window_system_places_windows())
+            move(parent->mapToGlobal(QPoint(0, 0)));
+    }
 
     ui.pop_content->appendPlainText(text);
     ui.btn0->setText(button0);
@@ -43,17 +54,15 @@ messagedialog::messagedialog(QWidget *parent, const QString &title, const QStrin
 
     ui.pop_content->moveCursor(QTextCursor::Start);
     ui.pop_content->setReadOnly(true);
-    ui.btn0->setFocus();
+    safe_button()->setFocus();
 
     return_action = new QAction(this);
-    return_action->setShortcut(QKeySequence(QStringLiteral("Return")));
+    return_action->setShortcuts({QKeySequence(QStringLiteral("Return")), QKeySequence(QStringLiteral("Enter"))});
     addAction(return_action);
 
     resize(page_width(), ZV_DIALOG_HEIGHT);
 
-    connect(return_action, SIGNAL(triggered()), this, SLOT(onButton0Clicked()));
-    connect(return_action, SIGNAL(triggered()), this, SLOT(onButton1Clicked()));
-    connect(return_action, SIGNAL(triggered()), this, SLOT(oncolseClicked()));
+    connect(return_action, SIGNAL(triggered()), this, SLOT(onReturnPressed()));
     connect(ui.btn0, SIGNAL(clicked()), this, SLOT(onButton0Clicked()));
     connect(ui.btn1, SIGNAL(clicked()), this, SLOT(onButton1Clicked()));
 }
@@ -74,9 +83,24 @@ void messagedialog::oncolseClicked()
 {
 }
 
+QPushButton *messagedialog::safe_button()
+{
+    return ui.btn1->isHidden() ? ui.btn0 : ui.btn1;
+}
+
+void messagedialog::onReturnPressed()
+{
+    done(ui.btn0->hasFocus() || ui.btn1->isHidden() ? 0 : 1);
+}
+
+void messagedialog::reject()
+{
+    done(ui.btn1->isHidden() ? 0 : 1);
+}
+
 void messagedialog::mousePressEvent(QMouseEvent *event)
 {
-    drag.press(event);
+    drag.press(this, event);
 }
 
 void messagedialog::mouseMoveEvent(QMouseEvent *event)

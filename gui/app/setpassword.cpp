@@ -44,10 +44,7 @@ setpassword::setpassword(QWidget *parent)
 
     resize(page_width(), ZV_PAGE_HEIGHT);
 
-    ui->lineEdit_warning->clear();
-    ui->lineEdit_warning->appendPlainText(QStringLiteral("\n \n \n"));
-    ui->lineEdit_warning->appendPlainText(tr("Please do not pull out the USB driver \n"));
-    ui->lineEdit_warning->appendPlainText(tr("The USB driver is in the process of resetting"));
+    show_progress(tr("The USB driver is in the process of resetting"));
     ui->lineEdit_warning->setReadOnly(true);
 
     QAction *password_icon = new QAction(QIcon(QStringLiteral(":/image/image/lineedit_password.png")), QString(), this);
@@ -59,6 +56,7 @@ setpassword::setpassword(QWidget *parent)
     control_hide(true);
 
     connect(format_thread, SIGNAL(resultReady(int)), this, SLOT(format_slot(int)));
+    connect(format_thread, SIGNAL(stepStarted(int, int)), this, SLOT(format_step_slot(int, int)));
 
     const QFont font = page_font();
     ui->cancel_push_button->setFont(font);
@@ -73,7 +71,49 @@ setpassword::setpassword(QWidget *parent)
     ui->input_new_password_line_edit->setToolTip(ui->input_new_password_line_edit->placeholderText());
     ui->input_new_password_line_edit_again->setToolTip(ui->input_new_password_line_edit_again->placeholderText());
     ui->password_prompt_line_edit->setToolTip(ui->password_prompt_line_edit->placeholderText());
+    ui->input_new_password_line_edit->setAccessibleName(ui->input_new_password_line_edit->placeholderText());
+    ui->input_new_password_line_edit_again->setAccessibleName(
+        ui->input_new_password_line_edit_again->placeholderText());
+    ui->password_prompt_line_edit->setAccessibleName(ui->password_prompt_line_edit->placeholderText());
+    ui->lineEdit_warning->setAccessibleName(tr("Progress of the set-up"));
+    ui->progress_bar->setAccessibleName(tr("Progress of the set-up"));
     ui->input_new_password_line_edit->setFocus();
+}
+
+QString setpassword::step_text(int step, int attempt)
+{
+    switch (step) {
+    case FORMAT_STEP_PROMPT:
+        return tr("Writing the prompt...");
+    case FORMAT_STEP_PASSWORD:
+        return tr("Setting the password...");
+    case FORMAT_STEP_UNLOCK:
+        return tr("Unlocking the disk...");
+    case FORMAT_STEP_WAIT_DISK:
+        return tr("Waiting for the disk (%1 of %2)...").arg(attempt).arg(ZV_SCAN_ATTEMPTS);
+    case FORMAT_STEP_FORMAT:
+        return tr("Formatting the disk...");
+    case FORMAT_STEP_UNLOCK_AGAIN:
+        return tr("Unlocking once more...");
+    default:
+        return QString();
+    }
+}
+
+void setpassword::show_progress(const QString &step)
+{
+    ui->lineEdit_warning->clear();
+    ui->lineEdit_warning->appendPlainText(QStringLiteral("\n \n \n"));
+    ui->lineEdit_warning->appendPlainText(tr("Please do not pull out the USB driver \n"));
+    ui->lineEdit_warning->appendPlainText(step);
+}
+
+void setpassword::format_step_slot(int step, int attempt)
+{
+    qDebug("set-up step %d, attempt %d", step, attempt);
+    const QString text = step_text(step, attempt);
+    if (!text.isEmpty())
+        show_progress(text);
 }
 
 setpassword::~setpassword()
@@ -90,6 +130,7 @@ void setpassword::display()
     ui->input_new_password_line_edit->clear();
     ui->input_new_password_line_edit_again->clear();
     show();
+    ui->input_new_password_line_edit->setFocus();
 }
 
 void setpassword::active_cancel(bool allowed)
@@ -111,6 +152,7 @@ void setpassword::control_hide(bool inputs)
     ui->input_new_password_line_edit_again->setVisible(inputs);
     ui->password_prompt_line_edit->setVisible(inputs);
     ui->lineEdit_warning->setVisible(!inputs);
+    ui->progress_bar->setVisible(!inputs);
 }
 
 void setpassword::formating(bool busy)
@@ -144,6 +186,7 @@ void setpassword::on_ok_push_button_clicked()
         messagebox_warning(this, title, tr("The password prompt contains the password."), ok, QString());
     } else {
         formating(true);
+        show_progress(tr("The USB driver is in the process of resetting"));
         ZVSecurityDisk::GetInstance()->set_watchdog(false);
         format_thread->start();
         return;
@@ -153,6 +196,7 @@ void setpassword::on_ok_push_button_clicked()
     ui->input_new_password_line_edit->clear();
     ui->password_prompt_line_edit->clear();
     control_push_button(true);
+    ui->input_new_password_line_edit->setFocus();
 }
 
 void setpassword::format_slot(int exit_code)

@@ -45,10 +45,18 @@ private slots:
     void on_ok_push_button_clicked();
     void on_cancel_push_button_clicked();
     void format_slot(int exit_code);
+    /* Names the step of the set-up that runs on the progress panel. */
+    void format_step_slot(int step, int attempt);
 
 private:
     explicit setpassword(QWidget *parent);
     ~setpassword() override;
+
+    /* What the progress panel says while step runs; attempt counts the
+     * waits for the disk. */
+    static QString step_text(int step, int attempt);
+    /* The panel: its warning, then the text of the running step. */
+    void show_progress(const QString &step);
 
     Ui_setpassword *ui;
     bool cancel_allowed;

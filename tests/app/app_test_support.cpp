@@ -77,6 +77,7 @@ void DialogAnswerer::poll()
     seen.cursor_position = content->textCursor().position();
     seen.scroll_value = content->verticalScrollBar()->value();
     seen.scroll_maximum = content->verticalScrollBar()->maximum();
+    seen.focus = dialog->focusWidget() != nullptr ? dialog->focusWidget()->objectName() : QString();
     seen.position = dialog->pos();
     seen.width = dialog->width();
     seen.height = dialog->height();
@@ -92,12 +93,22 @@ void DialogAnswerer::poll()
         break;
     case PressReturn:
     case PressEscape:
+    case PressKeypadEnter:
+    case TabThenReturn: {
         dialog->activateWindow();
         if (!QTest::qWaitForWindowActive(dialog))
             qCritical("the dialog did not become the active window");
-        QTest::keyClick(QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : dialog,
-                        answer == PressReturn ? Qt::Key_Return : Qt::Key_Escape);
+        auto focus = [dialog] {
+            return QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : dialog;
+        };
+        if (answer == TabThenReturn)
+            QTest::keyClick(focus(), Qt::Key_Tab);
+        if (answer == PressKeypadEnter)
+            QTest::keyClick(focus(), Qt::Key_Enter, Qt::KeypadModifier);
+        else
+            QTest::keyClick(focus(), answer == PressEscape ? Qt::Key_Escape : Qt::Key_Return);
         break;
+    }
     }
 }
 

@@ -36,10 +36,11 @@ struct SeenDialog {
     int cursor_position = -1;
     int scroll_value = -1;
     int scroll_maximum = -1;
+    QString focus; // object name of the widget that has the focus in it
 };
 
 // How the user answers a dialog.
-enum Answer { ClickButton0, ClickButton1, PressReturn, PressEscape };
+enum Answer { ClickButton0, ClickButton1, PressReturn, PressEscape, PressKeypadEnter, TabThenReturn };
 
 // Answers every messagedialog that opens while it lives, with the answers
 // given, in turn (the first button once they are used up), and keeps what

@@ -94,6 +94,13 @@ private slots:
         QTest::newRow("progress") << "setpassword" << "The USB driver is in the process of resetting"
                                   << QString::fromUtf8("      正在配置新密码并格式化...");
         QTest::newRow("dialog title") << "messagedialog" << "messagedialog" << QString::fromUtf8("提示");
+        QTest::newRow("close button's name") << "MainWindow" << "Close" << QString::fromUtf8("关闭");
+        QTest::newRow("minimise button's name") << "MainWindow" << "Minimise" << QString::fromUtf8("最小化");
+        QTest::newRow("lock file unusable")
+            << "main"
+            << "The program cannot use its lock file %1 (%2). Please ask the administrator to remove the file, then "
+               "start the program again."
+            << QString::fromUtf8("程序无法使用锁文件 %1（%2）。请联系管理员删除该文件，然后重新运行程序。");
         QTest::newRow("same text, two contexts (window)")
             << "MainWindow"
             << "The maximum number of password retries has been reached and the data has been cleared.Please "

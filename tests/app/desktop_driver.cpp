@@ -145,6 +145,57 @@ int Process::wait(int timeout_ms)
     return status_;
 }
 
+Weston::Weston(const std::string &runtime_dir) : runtime_dir_(runtime_dir), socket_("zvsecurity-test-wayland")
+{
+    process_.reset(new Process("weston",
+                               {"--backend=headless-backend.so", "--use-pixman", "--socket=" + socket_,
+                                "--width=" + std::to_string(kScreenWidth), "--height=" + std::to_string(kScreenHeight),
+                                "--idle-time=0", "--debug", "--log=" + runtime_dir_ + "/weston.log"},
+                               {{"XDG_RUNTIME_DIR", runtime_dir_}}));
+}
+
+bool Weston::ready()
+{
+    const std::string path = runtime_dir_ + "/" + socket_;
+    return poll_until(30000, [&] { return access(path.c_str(), F_OK) == 0 || !process_->running(); }) &&
+           process_->running();
+}
+
+std::string Weston::screenshot(const std::string &dir, int number, const std::string &name)
+{
+    // weston-screenshooter writes wayland-screenshot-<time>.png where it runs.
+    std::string shot;
+    const std::map<std::string, std::string> env = {{"WAYLAND_DISPLAY", socket_}, {"XDG_RUNTIME_DIR", runtime_dir_}};
+    if (svctest::run_program({"sh", "-c", "cd \"$0\" && rm -f wayland-screenshot-*.png && weston-screenshooter && "
+                                          "ls wayland-screenshot-*.png",
+                              dir},
+                             env, &shot) != 0)
+        return std::string();
+    shot = shot.substr(0, shot.find('\n'));
+    char prefix[16];
+    snprintf(prefix, sizeof(prefix), "%02d", number);
+    const std::string path = dir + "/" + prefix + "-" + name + ".png";
+    if (rename((dir + "/" + shot).c_str(), path.c_str()) != 0)
+        return std::string();
+    return path;
+}
+
+long count_colour(const std::string &png, const Colour &colour)
+{
+    // "  12345: (255,128,128) #FF8080 srgb(255,128,128)", one line per colour
+    std::string out;
+    svctest::run_program({"convert", png, "-alpha", "off", "-depth", "8", "-format", "%c", "histogram:info:-"}, {},
+                         &out);
+    char key[64];
+    snprintf(key, sizeof(key), "(%d,%d,%d)", colour.r, colour.g, colour.b);
+    size_t at = out.find(key);
+    if (at == std::string::npos)
+        return 0;
+    size_t line = out.rfind('\n', at);
+    line = line == std::string::npos ? 0 : line + 1;
+    return std::atol(out.c_str() + line);
+}
+
 Driver::Driver(const std::string &display, const std::string &dir) : display_(display), dir_(dir)
 {
     std::string cmd = "mkdir -p '" + dir_ + "' && rm -f '" + dir_ + "'/*.png";
@@ -189,6 +240,14 @@ bool Driver::wait_window(const std::string &title, Rect *where, int timeout_ms)
     where->width = field("WIDTH");
     where->height = field("HEIGHT");
     return where->width > 0;
+}
+
+bool Driver::focus_window(const std::string &title)
+{
+    std::string out;
+    if (xdotool({"search", "--onlyvisible", "--name", "^" + title + "$"}, &out) != 0 || out.empty())
+        return false;
+    return xdotool({"windowfocus", "--sync", out.substr(0, out.find('\n'))}) == 0;
 }
 
 bool Driver::wait_no_window(const std::string &title, int timeout_ms)

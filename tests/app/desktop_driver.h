@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,29 @@ private:
     int status_ = -2;
 };
 
+// Weston, the reference Wayland compositor, on its headless back-end with
+// the pixman renderer, listening on a socket of its own in runtime_dir
+// (the test's XDG_RUNTIME_DIR); --debug lets weston-screenshooter take the
+// output.
+class Weston {
+public:
+    explicit Weston(const std::string &runtime_dir);
+    const std::string &socket() const { return socket_; }
+    // Whether the compositor's socket came up (waited for).
+    bool ready();
+    // Saves the output as dir/NN-name.png (number as the Driver's shots
+    // use it); returns the file's path, empty when it failed.
+    std::string screenshot(const std::string &dir, int number, const std::string &name);
+
+private:
+    std::string runtime_dir_;
+    std::string socket_;
+    std::unique_ptr<Process> process_;
+};
+
+// How many pixels of a picture are exactly colour.
+long count_colour(const std::string &png, const Colour &colour);
+
 // The pointer, the keyboard and the screen of one display; screenshots go
 // to dir as NN-name.png in the order they are taken.
 class Driver {
@@ -80,6 +104,9 @@ public:
     bool wait_window(const std::string &title, Rect *where, int timeout_ms = 60000);
     // Whether a visible window with that title exists now.
     bool has_window(const std::string &title);
+    // Gives the keyboard focus to the window with that title, as a window
+    // manager does to the window the user picks (Xvfb runs none).
+    bool focus_window(const std::string &title);
     // Waits until the window with that title is gone.
     bool wait_no_window(const std::string &title, int timeout_ms = 60000);
     // Waits until the screen shows colour at (x, y).

@@ -17,6 +17,7 @@ QObject *make_main_window_test();
 QObject *make_startup_test();
 QObject *make_catalogue_test();
 QObject *make_font_test();
+QObject *make_keyboard_test();
 
 namespace apptest {
 
@@ -52,7 +53,8 @@ int main(int argc, char **argv)
     int failed = 0;
     QObject *(*makers[])() = {make_message_dialog_test, make_password_rule_test, make_disclaimer_test,
                               make_set_password_test,   make_input_password_test, make_main_window_test,
-                              make_startup_test,        make_catalogue_test,      make_font_test};
+                              make_startup_test,        make_catalogue_test,      make_font_test,
+                              make_keyboard_test};
     for (auto make : makers) {
         QObject *test = make();
         failed += QTest::qExec(test, argc, argv);

@@ -188,8 +188,12 @@ private slots:
         QTest::addColumn<bool>("to_set_password");
         QTest::newRow("first button") << int(apptest::ClickButton0) << true;
         QTest::newRow("second button") << int(apptest::ClickButton1) << false;
+        // The question leads to wiping the disk: the keyboard answers with
+        // cancel unless the user has moved the focus to ok.
         QTest::newRow("Return") << int(apptest::PressReturn) << false;
-        QTest::newRow("Escape") << int(apptest::PressEscape) << true;
+        QTest::newRow("Escape") << int(apptest::PressEscape) << false;
+        QTest::newRow("keypad Enter") << int(apptest::PressKeypadEnter) << false;
+        QTest::newRow("Tab to ok, then Return") << int(apptest::TabThenReturn) << true;
     }
 
     void reset_confirmed_or_cancelled()

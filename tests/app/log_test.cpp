@@ -1,10 +1,12 @@
 // The log file and its handler, and the single-instance lock: the line
-// layout, lines of two threads at once, what is left out, and how the two
-// files in the shared temporary directory are opened.
+// layout, lines of two threads at once, what is left out, how the two
+// files in the shared temporary directory are opened, and the lock as the
+// users of one machine meet it.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -18,6 +20,7 @@
 
 #include "instance_lock.h"
 #include "log_handler.h"
+#include "startup.h"
 
 namespace {
 
@@ -101,6 +104,71 @@ private:
     int release_fd_ = -1;
     bool started_ = false;
 };
+
+// Two users of the machine that are not root (setpriv needs no account
+// for a uid): the first to run the program, and the next one.
+const uid_t kFirstUser = 65534; // nobody
+const uid_t kSecondUser = 61313;
+
+// The lock taken by app_lock_cli as another user (through setpriv), with
+// the umask given. The answer is the tool's line; a holder keeps the lock
+// until release() or the end of the object.
+class UserLock {
+public:
+    UserLock(uid_t uid, const QString &umask, const QString &path)
+    {
+        const QString id = QString::number(uid);
+        process_.start("setpriv", {"--reuid=" + id, "--regid=" + id, "--clear-groups", "--", "/bin/sh", "-c",
+                                   "umask " + umask + " && exec \"$0\" \"$1\"", ZV_LOCK_CLI, path});
+        if (process_.waitForStarted(30000) && process_.waitForReadyRead(30000))
+            answer_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
+        else
+            answer_ = "no answer: " + QString::fromLocal8Bit(process_.readAllStandardError());
+    }
+    ~UserLock() { release(); }
+    const QString &answer() const { return answer_; }
+    void release()
+    {
+        process_.closeWriteChannel();
+        if (!process_.waitForFinished(30000))
+            process_.kill();
+        process_.waitForFinished(30000);
+    }
+
+private:
+    QProcess process_;
+    QString answer_;
+};
+
+// A directory like /tmp: world-writable and sticky, made and removed by
+// the test.
+class SharedTmp {
+public:
+    SharedTmp()
+    {
+        char tmpl[] = "/tmp/zvsecurity-lock-test.XXXXXX";
+        if (mkdtemp(tmpl) != nullptr && chmod(tmpl, 01777) == 0)
+            path_ = QString::fromLocal8Bit(tmpl);
+    }
+    ~SharedTmp()
+    {
+        if (!path_.isEmpty())
+            QDir(path_).removeRecursively();
+    }
+    bool ok() const { return !path_.isEmpty(); }
+    QString file(const QString &name) const { return path_ + "/" + name; }
+
+private:
+    QString path_;
+};
+
+uid_t owner_of(const QString &path)
+{
+    struct stat st;
+    if (lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return uid_t(-1);
+    return st.st_uid;
+}
 
 class Logger : public QThread {
 public:
@@ -338,6 +406,69 @@ private slots:
         int fd = -1;
         QCOMPARE(acquire_instance_lock(path.constData(), &fd), INSTANCE_LOCK_HELD);
         close(fd);
+    }
+
+    // The first user's copy leaves the file behind, owned by that user;
+    // the next user, once it has quit, runs the program (through a
+    // read-only descriptor), and while either runs the other is refused.
+    // A strict umask of the first user must not keep the others out.
+    void a_second_user_runs_after_the_first_has_quit_data()
+    {
+        QTest::addColumn<QString>("umask");
+        QTest::newRow("umask 022") << "022";
+        QTest::newRow("umask 077") << "077";
+    }
+
+    void a_second_user_runs_after_the_first_has_quit()
+    {
+        QFETCH(QString, umask);
+        if (geteuid() != 0)
+            QSKIP("running as other users needs root");
+        SharedTmp tmp;
+        QVERIFY(tmp.ok());
+        const QString path = tmp.file("zvsecuritylockfile.txt");
+        const QByteArray native = QFile::encodeName(path);
+
+        UserLock first(kFirstUser, umask, path);
+        QCOMPARE(first.answer(), QString("held"));
+        QCOMPARE(owner_of(path), kFirstUser);
+        QCOMPARE(int(mode_of(path)), 0644);
+        QCOMPARE(UserLock(kSecondUser, "022", path).answer(), QString("busy"));
+        QCOMPARE(lock_from_another_process(native), INSTANCE_LOCK_BUSY);
+        first.release();
+
+        UserLock second(kSecondUser, "022", path);
+        QCOMPARE(second.answer(), QString("held"));
+        QCOMPARE(UserLock(kFirstUser, umask, path).answer(), QString("busy"));
+        QCOMPARE(lock_from_another_process(native), INSTANCE_LOCK_BUSY);
+        second.release();
+
+        // root too, on the file of another user in a sticky directory
+        int fd = -1;
+        QCOMPARE(acquire_instance_lock(native.constData(), &fd), INSTANCE_LOCK_HELD);
+        close(fd);
+        QCOMPARE(owner_of(path), kFirstUser);
+        QCOMPARE(QFileInfo(path).size(), qint64(0));
+    }
+
+    // A file that this user cannot open at all (another user's, mode 0600)
+    // is not another copy: the tool tells open-failed with the system's
+    // reason, and the user reads a message of its own that names the file.
+    void a_lock_file_that_cannot_be_opened_is_not_another_copy()
+    {
+        if (geteuid() != 0)
+            QSKIP("running as other users needs root");
+        SharedTmp tmp;
+        QVERIFY(tmp.ok());
+        const QString path = tmp.file("zvsecuritylockfile.txt");
+        UserLock(kFirstUser, "022", path).release();
+        QVERIFY(chmod(QFile::encodeName(path).constData(), 0600) == 0);
+        QCOMPARE(UserLock(kSecondUser, "022", path).answer(), QString("open-failed: Permission denied"));
+
+        const QString message = lock_file_message(ZV_LOCK_FILE, "Permission denied");
+        QCOMPARE(message, QString("The program cannot use its lock file /tmp/zvsecuritylockfile.txt (Permission "
+                                  "denied). Please ask the administrator to remove the file, then start the "
+                                  "program again."));
     }
 
     void the_lock_file_is_never_opened_through_a_link_data()

@@ -1,15 +1,32 @@
 // The message dialog as the user meets it: which result each way of
-// closing it gives, its buttons, a long text, and where it opens.
+// closing it gives (the keyboard's answers to a question are its safe
+// second button unless the user moves to the first), its buttons and their
+// focus frame, a long text, and where it opens, as a transient window of
+// its parent's.
+#include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
+#include <QWindow>
 
 #include "gui_tests.h"
 #include "messagedialog.h"
 
 using apptest::Answer;
 using apptest::DialogAnswerer;
+
+namespace {
+
+// The colour a widget shows in the middle of its top edge.
+QColor top_middle(QWidget *widget)
+{
+    return widget->grab().toImage().pixelColor(widget->width() / 2, 0);
+}
+
+} // namespace
 
 class MessageDialogTest : public QObject {
     Q_OBJECT
@@ -18,22 +35,77 @@ private slots:
     void result_of_each_answer_data()
     {
         QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("question");
         QTest::addColumn<int>("result");
-        QTest::newRow("first button") << int(apptest::ClickButton0) << 0;
-        QTest::newRow("second button") << int(apptest::ClickButton1) << 1;
-        // Return runs the first button's, the second's and the close slot in
-        // turn: the last result set wins.
-        QTest::newRow("Return") << int(apptest::PressReturn) << 1;
-        QTest::newRow("Escape") << int(apptest::PressEscape) << 0;
+        QTest::newRow("first button") << int(apptest::ClickButton0) << true << 0;
+        QTest::newRow("second button") << int(apptest::ClickButton1) << true << 1;
+        // The keyboard's answers to a question: the safe one.
+        QTest::newRow("Return") << int(apptest::PressReturn) << true << 1;
+        QTest::newRow("Escape") << int(apptest::PressEscape) << true << 1;
+        QTest::newRow("keypad Enter") << int(apptest::PressKeypadEnter) << true << 1;
+        // Unless the user tabs to the first button and presses Return there.
+        QTest::newRow("Tab, then Return") << int(apptest::TabThenReturn) << true << 0;
+        // A message with one button: every key answers with it.
+        QTest::newRow("one button, Return") << int(apptest::PressReturn) << false << 0;
+        QTest::newRow("one button, Escape") << int(apptest::PressEscape) << false << 0;
+        QTest::newRow("one button, keypad Enter") << int(apptest::PressKeypadEnter) << false << 0;
     }
 
     void result_of_each_answer()
     {
         QFETCH(int, answer);
+        QFETCH(bool, question);
         QFETCH(int, result);
         DialogAnswerer answerer({Answer(answer)});
-        QCOMPARE(messagebox_warning(nullptr, "ZV Security", "Do you want to go on?", "ok", "cancel"), result);
+        QCOMPARE(messagebox_warning(nullptr, "ZV Security", "Do you want to go on?", "ok",
+                                    question ? QString("cancel") : QString()),
+                 result);
         QCOMPARE(answerer.seen().size(), size_t(1));
+        QCOMPARE(answerer.seen().at(0).focus, question ? QString("btn1") : QString("btn0"));
+    }
+
+    // The button with the focus wears a dark frame; the other has none.
+    void the_focused_button_is_framed()
+    {
+        bool checked = false;
+        QTimer::singleShot(0, [&checked] {
+            QWidget *dialog = QApplication::activeModalWidget();
+            if (dialog == nullptr)
+                return;
+            dialog->activateWindow();
+            if (!QTest::qWaitForWindowActive(dialog))
+                return;
+            QPushButton *btn0 = dialog->findChild<QPushButton *>("btn0");
+            QPushButton *btn1 = dialog->findChild<QPushButton *>("btn1");
+            const QColor frame(110, 0, 0);
+            checked = btn1->hasFocus() && top_middle(btn1) == frame && top_middle(btn0) != frame;
+            QTest::keyClick(btn1, Qt::Key_Tab);
+            checked = checked && btn0->hasFocus() && top_middle(btn0) == frame && top_middle(btn1) != frame;
+            QTest::keyClick(btn0, Qt::Key_Escape);
+        });
+        QCOMPARE(messagebox_warning(nullptr, "t", "Do you want to go on?", "ok", "cancel"), 1);
+        QVERIFY(checked);
+    }
+
+    // Where the window system places the windows itself (Wayland), the
+    // dialog belongs to its parent's window.
+    void is_a_transient_window_of_its_parents()
+    {
+        QWidget parent;
+        parent.setGeometry(QRect(QPoint(40, 50), QSize(200, 150)));
+        QLabel inner(&parent);
+        parent.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        QWindow *transient = nullptr;
+        QTimer::singleShot(0, [&transient] {
+            QWidget *dialog = QApplication::activeModalWidget();
+            if (dialog != nullptr) {
+                transient = dialog->windowHandle()->transientParent();
+                QTest::keyClick(dialog, Qt::Key_Escape);
+            }
+        });
+        messagebox_warning(&inner, "title", "text", "ok", QString());
+        QCOMPARE(transient, parent.windowHandle());
     }
 
     void the_three_functions_show_the_same_dialog()

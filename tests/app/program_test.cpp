@@ -111,8 +111,10 @@ protected:
 
     void start_service() { service_.reset(new svctest::ServiceProcess(bus_)); }
 
-    // zvsecurity as the user starts it, on the test's display and bus.
-    desktop::Process &start_program(const std::vector<std::string> &args = {})
+    // zvsecurity as the user starts it, on the test's display and bus;
+    // extra_env adds to or replaces its environment.
+    desktop::Process &start_program(const std::vector<std::string> &args = {},
+                                    const std::map<std::string, std::string> &extra_env = {})
     {
         const char *path = getenv("PATH");
         std::map<std::string, std::string> env = {
@@ -126,11 +128,29 @@ protected:
         const char *asan = getenv("ASAN_OPTIONS");
         if (asan != nullptr) // Qt's and the singletons' memory lives until exit
             env["ASAN_OPTIONS"] = std::string(asan) + ":detect_leaks=0";
+        for (const auto &kv : extra_env)
+            env[kv.first] = kv.second;
         programs_.emplace_back(new desktop::Process(ZV_GUI_PROGRAM, args, env));
         return *programs_.back();
     }
 
     std::string log_text() const { return read_text(dir_ + "/tmp/zvsecurity.log"); }
+    // Waits until the log holds text.
+    bool wait_log(const std::string &text, int timeout_ms = 60000)
+    {
+        for (int waited = 0; waited < timeout_ms; waited += 100) {
+            if (log_text().find(text) != std::string::npos)
+                return true;
+            desktop::settle(100);
+        }
+        return false;
+    }
+    // Presses one key and lets the screen show what it did.
+    void press(const std::string &key)
+    {
+        driver_->key(key);
+        desktop::settle(400);
+    }
 
     void click_on(const Rect &origin, const Spot &spot) { driver_->click(origin.x + spot.x, origin.y + spot.y); }
     bool wait_colour_on(const Rect &origin, const Spot &spot, const Colour &colour)
@@ -285,6 +305,171 @@ TEST_F(ProgramTest, ReturningUserTypesAWrongPasswordThenTheRightOne)
     EXPECT_NE(log.find("[critical]: unlock disk  successful. application exit. ---:0\n"), std::string::npos) << log;
     EXPECT_EQ(log.find(kPassword), std::string::npos);
     EXPECT_EQ(log.find("wrong4you"), std::string::npos);
+}
+
+// A first-time user with the keyboard alone: the licence page starts on the
+// agreement, Tab to the check box and tick it with Space, on to the set-password page whose first field has the
+// focus, fill it in, Tab to OK; the progress panel names each step of the
+// set-up (pictures of each kept), and Return closes the last message.
+TEST_F(ProgramTest, AKeyboardUserSetsUpTheDiskAndSeesEachStep)
+{
+    simtest::SimDiskOptions opts;
+    opts.reenum_ms = 3000;
+    simtest::SimDisk disk(opts);
+    start_service();
+    desktop::Process &program = start_program();
+
+    Rect window;
+    ASSERT_TRUE(driver_->wait_window(kWindowTitle, &window));
+    const Rect host = page_host(window);
+    ASSERT_TRUE(wait_colour_on(host, kLicenceNextEdge, desktop::kPink)) << "the licence page";
+    ASSERT_TRUE(driver_->focus_window(kWindowTitle));
+    desktop::settle(500);
+    driver_->screenshot("licence-focus-agreement"); // the page's first control
+    press("Tab");
+    driver_->screenshot("licence-focus-check-box");
+    press("space");
+    ASSERT_TRUE(wait_colour_on(host, kLicenceNextEdge, desktop::kRed)) << "Space ticks the box";
+    press("Tab");
+    driver_->screenshot("licence-focus-exit");
+    press("Tab");
+    driver_->screenshot("licence-focus-next");
+    press("space");
+    ASSERT_TRUE(wait_colour_on(host, kSetOkEdge, desktop::kRed)) << "the set-password page";
+    desktop::settle(300);
+    driver_->screenshot("set-password-focus-first-field");
+
+    driver_->type(kPassword); // straight into the first field
+    press("Tab");
+    driver_->type(kPassword);
+    press("Tab");
+    driver_->screenshot("set-password-focus-prompt");
+    driver_->type(kPrompt);
+    press("Tab"); // the back button is disabled: on to OK
+    driver_->screenshot("set-password-focus-ok");
+    press("space");
+
+    // A picture of each step as the panel shows it.
+    const int kSteps = 6;
+    for (int step = 0; step < kSteps; step++) {
+        const std::string line = "set-up step " + std::to_string(step) + ",";
+        ASSERT_TRUE(wait_log(line, 180000)) << "no step " << step << "\n" << log_text();
+        desktop::settle(step == 3 ? 1500 : 150);
+        driver_->screenshot("set-up-step-" + std::to_string(step));
+    }
+    Rect dialog;
+    ASSERT_TRUE(driver_->wait_window(kDialogTitle, &dialog, 180000)) << "the set-up never reported";
+    desktop::settle(400);
+    driver_->screenshot("ready");
+    press("Return");
+    ASSERT_EQ(program.wait(30000), 0);
+
+    const std::string log = log_text();
+    size_t at = 0;
+    for (const char *step : {"set-up step 0, attempt 0", "set-up step 1, attempt 0", "set-up step 2, attempt 0",
+                             "set-up step 3, attempt 1", "set-up step 4, attempt 0", "set-up step 5, attempt 0",
+                             "[info]: program is ready, welcome to use."}) {
+        at = log.find(step, at);
+        ASSERT_NE(at, std::string::npos) << step << " missing or out of order\n" << log;
+    }
+    ASSERT_TRUE(disk.wait_present());
+    std::map<std::string, std::string> state = disk.show();
+    EXPECT_EQ(state["password_set"], "1");
+    EXPECT_EQ(state["prompt"], kPrompt);
+    EXPECT_EQ(state["unlocked"], "1");
+}
+
+// The question that leads to wiping the disk, answered from the keyboard:
+// Escape, keypad Enter and Return all keep the login page and the disk as
+// it was; only Tab to ok and Return goes on to the set-password page, and
+// closing the window there leaves the disk untouched.
+TEST_F(ProgramTest, TheWipeQuestionAnsweredFromTheKeyboardKeepsTheDisk)
+{
+    simtest::SimDiskOptions opts;
+    opts.reenum_ms = 500;
+    opts.tries = 4;
+    simtest::SimDisk disk(opts);
+    disk.set(std::string("password=") + kPassword + " prompt=" + simtest::shell_quote(kPrompt));
+    ASSERT_EQ(disk.tool("replug " + disk.dir()), 0);
+    start_service();
+    desktop::Process &program = start_program();
+
+    Rect window;
+    ASSERT_TRUE(driver_->wait_window(kWindowTitle, &window));
+    const Rect host = page_host(window);
+    ASSERT_TRUE(wait_colour_on(host, kLoginButtonEdge, desktop::kRed)) << "the login page";
+    ASSERT_TRUE(driver_->focus_window(kWindowTitle));
+    desktop::settle(500);
+    driver_->screenshot("login-focus-field");
+    press("Tab");
+    driver_->screenshot("login-focus-login");
+    press("Tab");
+    press("Tab");
+    driver_->screenshot("login-focus-reset");
+
+    for (const std::string key : {"Escape", "KP_Enter", "Return"}) {
+        press("space");
+        Rect question;
+        ASSERT_TRUE(driver_->wait_window(kDialogTitle, &question)) << "no question before " << key;
+        desktop::settle(400);
+        if (key == "Escape")
+            driver_->screenshot("wipe-question-focus-cancel");
+        press(key);
+        ASSERT_TRUE(driver_->wait_no_window(kDialogTitle)) << key;
+        ASSERT_TRUE(driver_->focus_window(kWindowTitle)); // as a window manager would
+        desktop::settle(300);
+        if (key == "Escape")
+            driver_->screenshot("login-focus-back-on-reset");
+        EXPECT_EQ(driver_->colour_at(host.x + kLoginButtonEdge.x, host.y + kLoginButtonEdge.y), desktop::kRed)
+            << key << " left the login page";
+    }
+    press("space");
+    Rect question;
+    ASSERT_TRUE(driver_->wait_window(kDialogTitle, &question));
+    desktop::settle(400);
+    press("Tab");
+    driver_->screenshot("wipe-question-focus-ok");
+    press("Return");
+    ASSERT_TRUE(wait_colour_on(host, kSetOkEdge, desktop::kRed)) << "Tab to ok and Return: the set-password page";
+    EXPECT_EQ(driver_->colour_at(host.x + kSetBackEdge.x, host.y + kSetBackEdge.y), desktop::kRed)
+        << "the way back is open";
+    ASSERT_TRUE(driver_->focus_window(kWindowTitle));
+    desktop::settle(300);
+    driver_->screenshot("set-password-after-reset");
+
+    // The window's close button, at its top right.
+    driver_->click(window.x + int(0.97 * window.width) + 10, window.y + 15);
+    ASSERT_EQ(program.wait(30000), 0);
+    std::map<std::string, std::string> state = disk.show();
+    EXPECT_EQ(state["password_set"], "1");
+    EXPECT_EQ(state["prompt"], kPrompt);
+    EXPECT_EQ(state["tries_left"], "4");
+    EXPECT_EQ(state["locked"], "1");
+    EXPECT_EQ(log_text().find("format"), std::string::npos) << log_text();
+}
+
+// On Wayland (weston's headless compositor, Qt's Wayland platform) the
+// program shows its first page, and ends with 0 when the disk goes away.
+TEST_F(ProgramTest, OnWaylandTheFirstPageShowsAndTheProgramEndsWithZero)
+{
+    std::unique_ptr<simtest::SimDisk> disk(new simtest::SimDisk());
+    start_service();
+    desktop::Weston weston(dir_ + "/runtime");
+    ASSERT_TRUE(weston.ready()) << "weston did not start";
+    desktop::Process &program = start_program(
+        {}, {{"QT_QPA_PLATFORM", "wayland"}, {"WAYLAND_DISPLAY", weston.socket()}, {"DISPLAY", ""}});
+
+    ASSERT_TRUE(wait_log("show page 0")) << log_text();
+    desktop::settle(1500);
+    const std::string shot = weston.screenshot(output_dir(), 1, "wayland-licence");
+    ASSERT_FALSE(shot.empty()) << "no screenshot";
+    // The licence page's next button, disabled until the box is ticked.
+    EXPECT_GT(desktop::count_colour(shot, desktop::kPink), 1000) << shot;
+    EXPECT_TRUE(program.running());
+
+    disk.reset(); // the user pulls the disk out
+    EXPECT_EQ(program.wait(60000), 0);
+    EXPECT_NE(log_text().find("disk is not exist. application exit."), std::string::npos) << log_text();
 }
 
 // Without the disk service on the bus the program says so, instead of

@@ -1,7 +1,9 @@
 // The set-password page: the checks of what the user entered, the set-up
 // run's steps and its outcome as the user reads it, and the back button.
+#include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -108,6 +110,7 @@ private slots:
     {
         const QString secret = "Secret99";
         fill(secret, secret + "x", "");
+        apptest::clear_messages(); // from here on, the two checks only
         apptest::DialogAnswerer answerer;
         QTest::mouseClick(ok(), Qt::LeftButton);
         fill("secretive", "secretive", "");
@@ -248,11 +251,14 @@ private slots:
         bool panel_seen = false;
         bool fields_hidden = false;
         bool buttons_disabled = false;
+        bool indicator_busy = false;
         apptest::DialogAnswerer answerer;
         const int code = apptest::run_until_exit([&] {
             QTest::mouseClick(ok(), Qt::LeftButton);
             QPlainTextEdit *panel = child<QPlainTextEdit>(page(), "lineEdit_warning");
             panel_seen = panel->isVisible() && panel->toPlainText().contains("Please do not pull out the USB driver");
+            QProgressBar *bar = child<QProgressBar>(page(), "progress_bar");
+            indicator_busy = bar->isVisible() && bar->minimum() == 0 && bar->maximum() == 0;
             fields_hidden = !password()->isVisible() && !again()->isVisible() && !prompt()->isVisible();
             buttons_disabled = !ok()->isEnabled() && !back()->isEnabled();
         });
@@ -260,8 +266,83 @@ private slots:
         QVERIFY(panel_seen);
         QVERIFY(fields_hidden);
         QVERIFY(buttons_disabled);
+        QVERIFY2(indicator_busy, "a moving indicator while the set-up runs");
         QVERIFY(password()->isVisible());
         QVERIFY(!child<QPlainTextEdit>(page(), "lineEdit_warning")->isVisible());
+        QVERIFY(!child<QProgressBar>(page(), "progress_bar")->isVisible());
+    }
+
+    void the_progress_panel_names_each_step_data()
+    {
+        QTest::addColumn<bool>("chinese");
+        QTest::addColumn<int>("missed_scans");
+        QTest::addColumn<int>("set_password_result");
+        QTest::addColumn<QStringList>("steps");
+        const QStringList english = {"The USB driver is in the process of resetting",
+                                     "Writing the prompt...",
+                                     "Setting the password...",
+                                     "Unlocking the disk...",
+                                     "Waiting for the disk (1 of 6)...",
+                                     "Formatting the disk...",
+                                     "Unlocking once more..."};
+        QTest::newRow("English") << false << 0 << 0 << english;
+        QTest::newRow("Chinese") << true << 0 << 0
+                                 << QStringList({QString::fromUtf8("正在配置新密码并格式化..."),
+                                                 QString::fromUtf8("正在写入密码提示..."),
+                                                 QString::fromUtf8("正在设置密码..."),
+                                                 QString::fromUtf8("正在解锁U盘..."),
+                                                 QString::fromUtf8("正在等待U盘（1/6）..."),
+                                                 QString::fromUtf8("正在格式化U盘..."),
+                                                 QString::fromUtf8("正在再次解锁U盘...")});
+        QTest::newRow("the disk comes back at the third look")
+            << false << 2 << 0
+            << QStringList(english.mid(0, 5) + QStringList({"Waiting for the disk (2 of 6)...",
+                                                             "Waiting for the disk (3 of 6)..."}) +
+                           english.mid(5));
+        QTest::newRow("setting the password fails") << false << 0 << 3 << QStringList(english.mid(0, 3));
+    }
+
+    // What the panel says while the set-up runs: its warning, then the
+    // step under way, one after the other.
+    void the_progress_panel_names_each_step()
+    {
+        QFETCH(bool, chinese);
+        QFETCH(int, missed_scans);
+        QFETCH(int, set_password_result);
+        QFETCH(QStringList, steps);
+        fakedisk::Script script;
+        script.scan_results = std::deque<int>(missed_scans, 1);
+        script.set_password_result = set_password_result;
+        fakedisk::reset(script);
+        apptest::use_chinese(chinese);
+        const QString warning = chinese ? QString::fromUtf8("请勿拔出U盘。") : QString("Please do not pull out the USB driver");
+        QPlainTextEdit *panel = child<QPlainTextEdit>(page(), "lineEdit_warning");
+        const QString shots = QString(ZV_SCREENSHOT_DIR) + "/set-up-steps";
+        QStringList seen;
+        bool warned = true;
+        QMetaObject::Connection watch = connect(panel, &QPlainTextEdit::textChanged, [&] {
+            QStringList lines;
+            for (const QString &line : panel->toPlainText().split('\n'))
+                if (!line.trimmed().isEmpty())
+                    lines << line.trimmed();
+            if (lines.size() != 2)
+                return; // the panel is being filled
+            warned = warned && lines.at(0) == warning;
+            if (seen.isEmpty() || seen.last() != lines.at(1)) {
+                seen << lines.at(1);
+                // The window as it shows the step, kept for people to look at.
+                QDir().mkpath(shots);
+                apptest::window()->grab().save(
+                    QString("%1/%2-%3.png").arg(shots, QString(QTest::currentDataTag()).replace(QChar(0x20), QChar(0x2d))).arg(seen.size(), 2, 10, QChar('0')));
+            }
+        });
+        fill("abcd1234", "abcd1234", "");
+        apptest::DialogAnswerer answerer;
+        const int code = apptest::run_until_exit([this] { QTest::mouseClick(ok(), Qt::LeftButton); });
+        disconnect(watch);
+        QCOMPARE(code, 0);
+        QCOMPARE(seen, steps);
+        QVERIFY2(warned, "the warning stays above the step");
     }
 
     void back_returns_to_login_when_cancel_is_allowed()

@@ -35,6 +35,14 @@
         <source>The disk service is not reachable: zvsecurity-dbus is not running or does not let you use it. Please start it, or ask for membership of the plugdev group, and re-open the program.</source>
         <translation>无法连接磁盘服务：zvsecurity-dbus 未运行或不允许您使用。请启动该服务，或申请加入 plugdev 用户组，然后重新运行程序。</translation>
     </message>
+    <message>
+        <source>Minimise</source>
+        <translation>最小化</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
 </context>
 <context>
     <name>disclaimer</name>
@@ -69,6 +77,10 @@
     <message>
         <source>ok</source>
         <translation>确定</translation>
+    </message>
+    <message>
+        <source>Licence agreement</source>
+        <translation>许可协议</translation>
     </message>
 </context>
 <context>
@@ -148,6 +160,10 @@
     <message>
         <source>The disk service is not reachable: zvsecurity-dbus is not running or does not let you use it. Please start it, or ask for membership of the plugdev group, and re-open the program.</source>
         <translation>无法连接磁盘服务：zvsecurity-dbus 未运行或不允许您使用。请启动该服务，或申请加入 plugdev 用户组，然后重新运行程序。</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>密码</translation>
     </message>
 </context>
 <context>
@@ -229,6 +245,34 @@
         <source>The disk service is not reachable: zvsecurity-dbus is not running or does not let you use it. Please start it, or ask for membership of the plugdev group, and re-open the program.</source>
         <translation>无法连接磁盘服务：zvsecurity-dbus 未运行或不允许您使用。请启动该服务，或申请加入 plugdev 用户组，然后重新运行程序。</translation>
     </message>
+    <message>
+        <source>Progress of the set-up</source>
+        <translation>设置进度</translation>
+    </message>
+    <message>
+        <source>Writing the prompt...</source>
+        <translation>      正在写入密码提示...</translation>
+    </message>
+    <message>
+        <source>Setting the password...</source>
+        <translation>      正在设置密码...</translation>
+    </message>
+    <message>
+        <source>Unlocking the disk...</source>
+        <translation>      正在解锁U盘...</translation>
+    </message>
+    <message>
+        <source>Waiting for the disk (%1 of %2)...</source>
+        <translation>      正在等待U盘（%1/%2）...</translation>
+    </message>
+    <message>
+        <source>Formatting the disk...</source>
+        <translation>      正在格式化U盘...</translation>
+    </message>
+    <message>
+        <source>Unlocking once more...</source>
+        <translation>      正在再次解锁U盘...</translation>
+    </message>
 </context>
 <context>
     <name>messagedialog</name>
@@ -243,6 +287,17 @@
     <message>
         <source>btn0</source>
         <translation>确定</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>Ok</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>The program cannot use its lock file %1 (%2). Please ask the administrator to remove the file, then start the program again.</source>
+        <translation>程序无法使用锁文件 %1（%2）。请联系管理员删除该文件，然后重新运行程序。</translation>
     </message>
 </context>
 </TS>
