@@ -63,6 +63,17 @@ enum PTL_STATUS_KIND_E {
     PTL_ERR_FORMAT_TOOL        = 59, /* a formatting tool failed; detail its exit status */
 
     PTL_ERR_OUT_OF_MEMORY      = 60, /* the library could not allocate what the answer needs */
+
+    /* Refusals where sending would not do what the caller asked, and the
+     * service's answers about the disk's state. */
+    PTL_ERR_SHORT_TRANSFER     = 61, /* a read moved fewer bytes than the command asked for */
+    PTL_ERR_DIRECTION          = 62, /* the record's data_to contradicts the read or write operation */
+    PTL_ERR_RESET_REFUSED      = 63, /* the disk answered the reset block with an error; detail its
+                                        SCSI status byte */
+    PTL_ERR_DISK_LOCKED        = 64, /* format: the disk presents its public area (no password verified) */
+    PTL_ERR_DISK_IN_USE        = 65, /* format: a partition of the disk is mounted and could not be unmounted */
+    PTL_ERR_DISK_NOT_BACK      = 66, /* format: the disk was not found again, by serial number and
+                                        signature, after its reset */
 };
 
 /* The disk service's status for a device it could not open: kind 4, detail 1. */
