@@ -55,6 +55,8 @@ PROTOCOL_STATUS run_data_method(const disk_access *v_access, data_method v_metho
                                 const QByteArray &v_inbuf, const QByteArray &v_indata, QByteArray &v_outdata)
 {
     PROTOCOL_STATUS status = check_device_name(v_access, v_devname);
+    if (status == PTL_SERVICE_OPEN_FAILED)
+        syslog(LOG_WARNING, "getFd info open disk handle failed");
     if (status != PTL_SUCCESS)
         return status;
     if (v_inbuf.size() < (int)sizeof(PROTOCOL_CMD_S))
