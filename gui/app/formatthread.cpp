@@ -26,6 +26,17 @@ void FormatThread::set_scan_wait_ms(unsigned long ms)
     scan_wait_ms = ms;
 }
 
+/* After a reset: the disk by its serial number, under whatever name. */
+static int find_disk_again(ZVSecurityDisk *v_disk)
+{
+    int result = 1;
+    for (int attempt = 0; attempt < ZV_SCAN_ATTEMPTS && result != 0; attempt++) {
+        QThread::msleep(scan_wait_ms);
+        result = v_disk->scan_disk_by_sn();
+    }
+    return result;
+}
+
 void FormatThread::run()
 {
     ZVSecurityDisk *disk = ZVSecurityDisk::GetInstance();
@@ -34,16 +45,13 @@ void FormatThread::run()
         result = disk->set_password(password);
     if (result == 0)
         result = disk->verify_password(password);
-    if (result == 0) {
-        for (int attempt = 0; attempt < ZV_SCAN_ATTEMPTS; attempt++) {
-            QThread::msleep(scan_wait_ms);
-            result = disk->scan_disk_by_sn();
-            if (result == 0)
-                break;
-        }
-    }
+    if (result == 0)
+        result = find_disk_again(disk);
     if (result == 0)
         result = disk->format_disk();
+    /* format resets the disk too: it may come back under another name. */
+    if (result == 0)
+        result = find_disk_again(disk);
     if (result == 0)
         result = disk->verify_password(password);
     QString reason;

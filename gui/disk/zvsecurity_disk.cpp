@@ -41,13 +41,16 @@ void prepare(_USER_DATA_ &v_data, const char *v_dev, const char *v_cmd, const ch
     v_data.sub_name = v_sub;
 }
 
-/* The first N bytes of v_bytes, N the password's number of characters; the
- * zeroed record terminates them. */
-void put_password(_USER_DATA_ &v_data, const QByteArray &v_bytes, int v_chars)
+/* The password's whole UTF-8 byte string; the zeroed record terminates it.
+ * False, with nothing placed, when it does not fit the catalogue entry's
+ * field (so that no shorter password would be sent in its place). */
+bool put_password(_USER_DATA_ &v_data, const QString &v_password)
 {
-    size_t n = static_cast<size_t>(qMin(v_chars, v_bytes.size()));
-    n = qMin(n, sizeof(v_data.in_data) - 1);
-    memcpy(v_data.in_data, v_bytes.constData(), n);
+    if (!ZVSecurityDisk::password_fits(v_password))
+        return false;
+    const QByteArray bytes = v_password.toUtf8();
+    memcpy(v_data.in_data, bytes.constData(), static_cast<size_t>(bytes.size()));
+    return true;
 }
 
 } // namespace
@@ -161,7 +164,10 @@ int ZVSecurityDisk::set_password(QString v_password)
 {
     _USER_DATA_ data;
     prepare(data, disk_name, "sendcmd", "setpwd");
-    put_password(data, v_password.toLocal8Bit(), v_password.size());
+    if (!put_password(data, v_password)) {
+        qCritical("set password refused: the password does not fit the command's field.");
+        return ZV_DISK_ERR_SET_PASSWORD;
+    }
     return send_cmd(&data) == 0 ? ZV_DISK_OK : ZV_DISK_ERR_SET_PASSWORD;
 }
 
@@ -169,7 +175,10 @@ int ZVSecurityDisk::verify_password(QString v_password)
 {
     _USER_DATA_ data;
     prepare(data, disk_name, "sendcmd", "verifypwd");
-    put_password(data, v_password.toUtf8(), v_password.size());
+    if (!put_password(data, v_password)) {
+        qCritical("verify password refused: the password does not fit the command's field.");
+        return ZV_DISK_ERR_VERIFY;
+    }
     int status = send_cmd(&data);
     if (status != 0) {
         qCritical("verify password disk[%s] failed. verifypwd:%d.", disk_name, status);

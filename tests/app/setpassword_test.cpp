@@ -18,6 +18,9 @@ namespace {
 const char kEnglishRule[] =
     "Invalid password. Passwords must contain  letters and numbers, and must be between 8 and 16 bits.";
 
+const char kTooLong[] = "The password is too long for the disk: it keeps at most 32 bytes, and a character outside "
+                        "A-Z, a-z and 0-9 takes two to four of them. Please choose a shorter password.";
+
 } // namespace
 
 class SetPasswordTest : public QObject {
@@ -80,6 +83,23 @@ private slots:
             << "abcd1234" << "abcd1234" << "it is abcd12345!" << "The password prompt contains the password.";
         QTest::newRow("prompt is the password")
             << "abcd1234" << "abcd1234" << "abcd1234" << "The password prompt contains the password.";
+        // Keeps the rule (14 characters) but not the disk's 32-byte field (38 bytes).
+        QTest::newRow("beyond the disk's password field")
+            << QString::fromUtf8("我的密码是安全的密码啊啊a1") << QString::fromUtf8("我的密码是安全的密码啊啊a1")
+            << "my hint" << kTooLong;
+    }
+
+    void a_too_long_password_is_refused_in_chinese_too()
+    {
+        apptest::use_chinese(true);
+        const QString chinese = QString::fromUtf8("我的密码是安全的密码啊啊a1");
+        fill(chinese, chinese, "");
+        apptest::DialogAnswerer answerer;
+        QTest::mouseClick(ok(), Qt::LeftButton);
+        QCOMPARE(answerer.texts(),
+                 QStringList({QString::fromUtf8("密码对U盘来说太长：U盘最多保存32个字节，字母A-Z、a-z和数字0-9以外的字符每个占"
+                                                "两到四个字节。请选择较短的密码。")}));
+        QCOMPARE(fakedisk::count("set_"), 0);
     }
 
     void a_refused_entry_warns_and_clears_every_field()
@@ -150,7 +170,7 @@ private slots:
         const std::vector<std::string> expected = {"watchdog:0",        "set_prompt:ABCD1234 is my hint",
                                                    "set_password:abcd1234", "verify:abcd1234",
                                                    "scan",              "format",
-                                                   "verify:abcd1234"};
+                                                   "scan",              "verify:abcd1234"};
         QCOMPARE(steps, expected);
         QCOMPARE(apptest::messages(QtInfoMsg), QStringList({"program is ready, welcome to use."}));
         QVERIFY(!fakedisk::watchdog_on());
@@ -212,6 +232,21 @@ private slots:
         QCOMPARE(texts, QStringList({"format partition failed, Please unplug the USB and reset the password."}));
         QCOMPARE(fakedisk::count("scan"), 6);
         QCOMPARE(fakedisk::count("format"), 0);
+    }
+
+    void a_disk_lost_after_formatting_is_not_verified()
+    {
+        // Found after the first reset, never again after the one inside format.
+        fakedisk::Script script;
+        script.scan_results = {0, 1, 1, 1, 1, 1, 1};
+        fakedisk::reset(script);
+        int code = -1;
+        const QStringList texts = submit_and_finish("abcd1234", "abcd1234", "", &code);
+        QCOMPARE(code, 0);
+        QCOMPARE(texts, QStringList({"format partition failed, Please unplug the USB and reset the password."}));
+        QCOMPARE(fakedisk::count("scan"), 7);
+        QCOMPARE(fakedisk::count("format"), 1);
+        QCOMPARE(fakedisk::count("verify"), 1); // only the verification before formatting
     }
 
     void a_lost_disk_service_is_named()
