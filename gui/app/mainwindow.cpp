@@ -92,6 +92,9 @@ void MainWindow::password_status_slots(int status, int value)
     ZVSecurityDisk *disk = ZVSecurityDisk::GetInstance();
     const QString title = tr("ZV Security");
     const QString ok = tr("Ok");
+    /* The watchdog never ends the program while a start-up message waits
+     * for the user; it watches the chosen disk once a page is shown. */
+    disk->set_watchdog(false);
     switch (status) {
     case ZV_DISK_ERR_IDENTIFY:
         messagebox_critical(ui->loginWidget, title,
@@ -102,10 +105,12 @@ void MainWindow::password_status_slots(int status, int value)
         disk->exit();
         break;
     case ZV_DISK_NO_PASSWORD:
+        disk->set_watchdog(true);
         change_show_widget(PAGE_DISCLAIMER);
         break;
     case ZV_DISK_PASSWORD_SET:
         if (value != 0) {
+            disk->set_watchdog(true);
             change_show_widget(PAGE_INPUT_PASSWORD);
             break;
         }
@@ -113,6 +118,7 @@ void MainWindow::password_status_slots(int status, int value)
                            tr("The maximum number of password retries has been reached and the data has been "
                               "cleared.Please reconfigure the password and use it."),
                            ok, QString());
+        disk->set_watchdog(true);
         setpassword_page->active_cancel(false);
         change_show_widget(PAGE_SET_PASSWORD);
         break;

@@ -8,6 +8,7 @@
 #include <QDebug>
 
 #include <cstring>
+#include <sys/stat.h>
 
 #include "disk_discovery.h"
 #include "security_cmd.h"
@@ -61,7 +62,7 @@ ZVSecurityDisk *ZVSecurityDisk::GetInstance()
     return handle;
 }
 
-ZVSecurityDisk::ZVSecurityDisk(QThread *parent) : QThread(parent), drive(0), watchdog(true)
+ZVSecurityDisk::ZVSecurityDisk(QThread *parent) : QThread(parent), drive(0), watchdog(false)
 {
     memset(disk_name, 0, sizeof(disk_name));
     memset(disk_sn, 0, sizeof(disk_sn));
@@ -109,6 +110,8 @@ int ZVSecurityDisk::get_zvsecuritydisk_list(QMap<QString, bool> &v_disks)
 
 int ZVSecurityDisk::init()
 {
+    /* Nothing to watch until a disk is chosen. */
+    watchdog = false;
     memset(disk_name, 0, sizeof(disk_name));
     int result = get_zvsecuritydisk_list(disk_list);
     if (result == 0) {
@@ -261,8 +264,15 @@ int ZVSecurityDisk::scan_disk_by_sn()
 int ZVSecurityDisk::access_disk_status()
 {
     uint8_t page[USER_DATA_SIZE];
-    if (read_identify(disk_name, page) == 0)
+    if (disk_name[0] == '\0' || read_identify(disk_name, page) == 0)
         return 1;
+    /* A disk that is slow to answer (or a busy service) is still there
+     * while its node is: only a disk that has gone ends the program. */
+    struct stat st;
+    if (stat(disk_name, &st) == 0 && S_ISBLK(st.st_mode)) {
+        qWarning("disk[%s] did not answer; it is still present.", disk_name);
+        return 1;
+    }
     qCritical("disk is not exist. application exit.");
     if (watchdog)
         exit();
