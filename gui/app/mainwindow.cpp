@@ -4,6 +4,8 @@
  */
 #include "mainwindow.h"
 
+#include <QCloseEvent>
+
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMouseEvent>
@@ -155,6 +157,19 @@ void MainWindow::password_status_slots(int status, int value)
     default:
         break;
     }
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    /* Ending the program in the middle of the set-up would leave the disk
+     * with a password and no file system: the window stays, with its
+     * progress, until the set-up has ended. */
+    if (setpassword_page->setup_running()) {
+        qInfo("close refused: the disk's set-up is running.");
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::mousePressEvent(QMouseEvent *event)

@@ -121,6 +121,11 @@ void setpassword::formating(bool busy)
     control_hide(!busy);
 }
 
+bool setpassword::setup_running() const
+{
+    return format_thread->isRunning();
+}
+
 void setpassword::on_ok_push_button_clicked()
 {
     control_push_button(false);

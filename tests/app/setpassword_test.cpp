@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include "app_codes.h"
 #include "gui_tests.h"
@@ -232,6 +233,37 @@ private slots:
         QCOMPARE(texts, QStringList({"format partition failed, Please unplug the USB and reset the password."}));
         QCOMPARE(fakedisk::count("scan"), 6);
         QCOMPARE(fakedisk::count("format"), 0);
+    }
+
+    void closing_the_window_during_the_set_up_is_refused()
+    {
+        fakedisk::Script script;
+        script.format_ms = 1500;
+        fakedisk::reset(script);
+        fill("abcd1234", "abcd1234", "");
+        apptest::DialogAnswerer answerer;
+        bool button_refused = false, close_refused = false, progress_shown = false, inputs_hidden = false;
+        const int code = apptest::run_until_exit([&] {
+            QTest::mouseClick(ok(), Qt::LeftButton);
+            QTimer::singleShot(300, [&] {
+                // The window's own close button, then a window-manager close (Alt+F4).
+                QTest::mouseClick(child<QPushButton>(apptest::window(), "close"), Qt::LeftButton);
+                button_refused = apptest::window()->isVisible();
+                close_refused = !apptest::window()->close();
+                progress_shown = child<QPlainTextEdit>(page(), "lineEdit_warning")->isVisible();
+                inputs_hidden = !password()->isVisible();
+            });
+        });
+        QCOMPARE(code, 0);
+        QVERIFY(button_refused);
+        QVERIFY(close_refused);
+        QVERIFY(progress_shown);
+        QVERIFY(inputs_hidden);
+        QVERIFY(apptest::window()->isVisible());
+        // The set-up went on to its end.
+        QCOMPARE(answerer.texts(), QStringList({"program is ready, welcome to use."}));
+        QCOMPARE(fakedisk::count("verify"), 2);
+        QCOMPARE(apptest::messages(QtInfoMsg).count("close refused: the disk's set-up is running."), 2);
     }
 
     void a_disk_lost_after_formatting_is_not_verified()
