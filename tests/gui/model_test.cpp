@@ -283,6 +283,22 @@ TEST_F(ModelTest, NonAsciiPasswordIsSetAndVerifiedAsItsWholeUtf8Bytes)
     EXPECT_EQ(disk.show().at("unlocked"), "1");
 }
 
+TEST_F(ModelTest, ASlowResetIsWaitedForAndUnlocks)
+{
+    // The disk takes 30 s to answer the reset: longer than the bus's default
+    // 25 s, shorter than the kernel's 60 s for a command without a limit.
+    simtest::SimDisk disk(disk_at(""));
+    disk.set("reset_ms=30000");
+    start_service();
+    ASSERT_EQ(model()->init(), 0);
+    ASSERT_EQ(model()->set_password("Passw0rd1"), 0);
+    EXPECT_EQ(model()->verify_password("Passw0rd1"), 0) << "not a wrong password";
+    EXPECT_TRUE(saw_vendor_reset(disk));
+    EXPECT_TRUE(disk.wait_present());
+    EXPECT_EQ(disk.show().at("unlocked"), "1");
+    EXPECT_EQ(disk.show().at("tries_left"), "5");
+}
+
 TEST_F(ModelTest, PasswordBeyondTheCatalogueFieldIsRefusedBeforeTheDisk)
 {
     // Twelve Chinese characters, a letter and a digit: 14 characters, 38 bytes.
@@ -429,8 +445,9 @@ TEST_F(ModelTest, WithoutTheServiceEveryOperationFails)
     QString prompt = "unread";
     EXPECT_EQ(model()->get_password_prompt(prompt), ZV_DISK_ERR_GET_PROMPT);
     EXPECT_EQ(prompt, "unread");
-    EXPECT_EQ(model()->access_disk_status(), 0);
-    EXPECT_EQ(count_message(QtCriticalMsg, "disk is not exist. application exit."), 1);
+    // The disk is still there, only the service is gone: not a vanished disk.
+    EXPECT_EQ(model()->access_disk_status(), 1);
+    EXPECT_EQ(count_message(QtCriticalMsg, "disk is not exist. application exit."), 0);
     EXPECT_EQ(model()->scan_disk_by_sn(), 1);
     EXPECT_EQ(disk_name(), dev);
     EXPECT_EQ(model()->format_disk(), CMD_ERR_BUS_NO_SERVICE);
