@@ -6,6 +6,7 @@
 #include <cstring>
 #include <sys/stat.h>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -210,31 +211,34 @@ TEST(FormatRefusal, ADiskPresentingItsPublicAreaIsLeftAlone)
     EXPECT_EQ(contents(disk.dev()) == before, true) << "the public area is unchanged";
 }
 
-TEST(FormatForReal, PartitionOneHoldsNtfsLabelledSecureDisk)
-{
-    NEEDS_ROOT();
+// An unlocked disk and the service with the real tools, formatted once.
+class FormattedDiskTest : public testing::Test {
+protected:
     simtest::SimDisk disk;
     svctest::PrivateSystemBus bus;
     QDBusConnection conn = bus.connect();
-    unlock(disk, bus, conn);
-    svctest::ServiceProcess service(bus);
-    ASSERT_EQ(call_simple(conn, "format", QString::fromStdString(disk.dev()), nullptr, kFormatWaitMs), 0);
+    QString dev = QString::fromStdString(disk.dev());
+    std::unique_ptr<svctest::ServiceProcess> service;
+
+    void SetUp() override
+    {
+        NEEDS_ROOT();
+        unlock(disk, bus, conn);
+        service.reset(new svctest::ServiceProcess(bus));
+        ASSERT_EQ(call_simple(conn, "format", dev, nullptr, kFormatWaitMs), 0);
+    }
+};
+
+TEST_F(FormattedDiskTest, PartitionOneHoldsNtfsLabelledSecureDisk)
+{
     EXPECT_EQ(blkid(disk.dev() + "1", "TYPE"), "ntfs\n");
     EXPECT_EQ(blkid(disk.dev() + "1", "LABEL"), "\xE5\xAE\x89\xE5\x85\xA8\xE7\x9B\x98\n");
 }
 
 // The desktop mounted the disk's partition: format unmounts it first, or
 // refuses while something holds it.
-TEST(FormatForReal, MountedPartitionIsUnmountedOrTheDiskIsInUse)
+TEST_F(FormattedDiskTest, MountedPartitionIsUnmountedOrTheDiskIsInUse)
 {
-    NEEDS_ROOT();
-    simtest::SimDisk disk;
-    svctest::PrivateSystemBus bus;
-    QDBusConnection conn = bus.connect();
-    unlock(disk, bus, conn);
-    svctest::ServiceProcess service(bus);
-    QString dev = QString::fromStdString(disk.dev());
-    ASSERT_EQ(call_simple(conn, "format", dev, nullptr, kFormatWaitMs), 0);
     std::string partition = disk.dev() + "1";
     std::string point = disk.dir() + "/mnt";
     ASSERT_EQ(mkdir(point.c_str(), 0700), 0);
