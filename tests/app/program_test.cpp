@@ -350,6 +350,7 @@ TEST_F(ProgramTest, SetUpFollowsTheDiskAcrossNewNamesWhileAnotherDiskTakesTheOld
     const std::string other_bytes = contents(other.dev());
     simtest::SimDiskOptions opts;
     opts.reenum_ms = 1500;
+    opts.dev = other.dev() + "z"; // after the other disk in path order: the one the program chooses
     simtest::SimDisk disk(opts);
     const std::string first_name = disk.dev();
     const std::string second_name = first_name + "n";
