@@ -64,6 +64,17 @@ enum PTL_STATUS_KIND_E {
 
     PTL_ERR_OUT_OF_MEMORY      = 60, /* the library could not allocate what the answer needs */
 
+    /* Refusals where sending would not do what the caller asked, and the
+     * service's answers about the disk's state. */
+    PTL_ERR_SHORT_TRANSFER     = 61, /* a read moved fewer bytes than the command asked for */
+    PTL_ERR_DIRECTION          = 62, /* the record's data_to contradicts the read or write operation */
+    PTL_ERR_RESET_REFUSED      = 63, /* the disk answered the reset block with an error; detail its
+                                        SCSI status byte */
+    PTL_ERR_DISK_LOCKED        = 64, /* format: the disk presents its public area (no password verified) */
+    PTL_ERR_DISK_IN_USE        = 65, /* format: a partition of the disk is mounted and could not be unmounted */
+    PTL_ERR_DISK_NOT_BACK      = 66, /* format: the disk was not found again, by serial number and
+                                        signature, after its reset */
+
     /* Refusals of the disk service: commands outside the installed catalogue. */
     PTL_ERR_NOT_IN_CATALOGUE   = 70, /* the record is no command of SecurityCmd.xml for this method */
     PTL_ERR_PAST_CATALOGUE     = 71, /* buffer_len or time limit larger than the catalogue entry's */

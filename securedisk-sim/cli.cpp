@@ -62,7 +62,9 @@ const char kHelp[] =
     "  set DIR KEY=VALUE...     next_dev, reenum_ms, tries_left, tries_max,\n"
     "                           password (empty: none), prompt, temperature,\n"
     "                           power_on_hours, bad_sectors (LBA,LBA...),\n"
-    "                           smart_supported (0|1), lpa (NVMe)\n"
+    "                           smart_supported (0|1), lpa (NVMe),\n"
+    "                           reset_ms (the vendor reset's answer time),\n"
+    "                           reset_refused (0|1)\n"
     "  replug DIR [--dev /dev/NEW]   power cycle (locked again)\n"
     "  smart DIR                SMART attributes as id=raw lines (decimal; NVMe:\n"
     "                           the health log's counters as name=value lines)\n"
@@ -329,6 +331,8 @@ int cmd_show(const std::vector<std::string> &args) {
             {"backing", backing},
             {"backing_mode", s.mode == BackingMode::Loop ? "loop" : "image"},
             {"reenum_ms", std::to_string(s.reenum_ms)},
+            {"reset_ms", std::to_string(s.reset_ms)},
+            {"reset_refused", std::to_string(s.reset_refused)},
             {"generation", std::to_string(s.generation)},
             {"commands", std::to_string(s.commands)},
             {"smart_enabled", std::to_string(s.smart_enabled)},
@@ -362,6 +366,13 @@ int cmd_set(const std::vector<std::string> &args) {
                 n.next_dev = v == n.dev ? "" : v;
             } else if (k == "reenum_ms") {
                 n.reenum_ms = static_cast<int>(int_option(k, v, 0, kMaxReenumMs));
+            } else if (k == "reset_ms") {
+                if (n.kind == DiskKind::Nvme) throw UsageError("an NVMe disk has no vendor reset");
+                n.reset_ms = static_cast<int>(int_option(k, v, 0, kMaxResetMs));
+            } else if (k == "reset_refused") {
+                if (n.kind == DiskKind::Nvme) throw UsageError("an NVMe disk has no vendor reset");
+                if (v != "0" && v != "1") throw UsageError("reset_refused is 0 or 1");
+                n.reset_refused = v == "1";
             } else if (k == "tries_max") {
                 n.tries_max = static_cast<int>(int_option(k, v, ata::kMinTries, ata::kMaxTries));
                 n.tries_left = std::min(n.tries_left, n.tries_max);

@@ -371,5 +371,6 @@ constexpr uint8_t kFwTypeValue = 0x01;
 // Re-enumeration after the vendor reset.
 constexpr int kDefaultReenumMs = 1000;
 constexpr int kMaxReenumMs = 3600 * 1000;
+constexpr int kMaxResetMs = 600 * 1000;   // the longest answer time a vendor reset may be given
 
 }  // namespace zvsim

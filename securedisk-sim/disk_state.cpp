@@ -96,6 +96,8 @@ std::string serialize_state(const DiskState &s) {
     num("present", s.present);
     num("absent_since_ms", s.absent_since_ms);
     num("reenum_ms", s.reenum_ms);
+    num("reset_ms", s.reset_ms);
+    num("reset_refused", s.reset_refused);
     unum("generation", s.generation);
     line("boot", s.boot);
     line("loop", s.loop);
@@ -164,6 +166,8 @@ bool parse_state(const std::string &text, DiskState *out) {
               get_bool(kv, "present", &s.present) &&
               get_i64(kv, "absent_since_ms", &s.absent_since_ms) &&
               get_int(kv, "reenum_ms", &s.reenum_ms) &&
+              get_int(kv, "reset_ms", &s.reset_ms) &&
+              get_bool(kv, "reset_refused", &s.reset_refused) &&
               get_u64(kv, "generation", &s.generation) &&
               get_bytes(kv, "prompt", &s.prompt) &&
               get_bool(kv, "smart_supported", &s.smart_supported) &&

@@ -43,6 +43,8 @@ struct DiskState {
     bool present = false;
     int64_t absent_since_ms = 0;   // CLOCK_MONOTONIC when it left the bus
     int reenum_ms = kDefaultReenumMs;
+    int reset_ms = 0;              // how long the bridge takes to answer the vendor reset
+    bool reset_refused = false;    // the bridge answers the vendor reset with CHECK CONDITION
     uint64_t generation = 0;       // bumped at every departure and arrival
     std::string boot;              // boot id the times and loops belong to
 

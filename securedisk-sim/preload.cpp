@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <pthread.h>
@@ -82,6 +83,7 @@ using Fstatat64Fn = int (*)(int, const char *, struct stat64 *, int);
 using StatxFn = int (*)(int, const char *, int, unsigned, struct statx *);
 using AccessFn = int (*)(const char *, int);
 using FaccessatFn = int (*)(int, const char *, int, int);
+using OpendirFn = DIR *(*)(const char *);
 using DupFn = int (*)(int);
 using Dup2Fn = int (*)(int, int);
 using Dup3Fn = int (*)(int, int, int);
@@ -276,6 +278,29 @@ const char *before_lookup(int dirfd, const char *path, std::string *redirect) {
     return path;
 }
 
+// Listing /dev looks at every disk: due returns to the bus are brought into
+// effect first, so that the list holds the nodes a real kernel would show.
+void before_listing_dev(const char *path) {
+    if (pass_through() || !path) return;
+    std::string abs;
+    if (!absolute_path(AT_FDCWD, path, &abs) || abs != "/dev") return;
+    const char *env = std::getenv("SECUREDISK_SIM");
+    if (!env || !*env) return;
+    Inside inside;
+    for (const auto &dir : sim_dirs_from_env()) {
+        try {
+            DiskDir d(dir);
+            DiskState s;
+            if (!try_load_state(d, &s) || !arrival_due(s, monotonic_ms())) continue;
+            DirLock lock(d);
+            s = load_state(d);
+            if (catch_up(d, s, true)) save_state(d, s);
+        } catch (...) {
+            // The listing goes on without this disk.
+        }
+    }
+}
+
 // An fd of the table still refers to what was opened (the C library may
 // have closed and reused the number behind our back).
 bool binding_current(int fd, const FdBinding &b) {
@@ -390,6 +415,16 @@ ZV_EXPORT int ioctl(int fd, unsigned long request, ...) noexcept {
     table_put(fd, b);   // keeps SG_SET_TIMEOUT and friends
     errno = err;
     return ret;
+}
+
+ZV_EXPORT DIR *opendir(const char *path) {
+    static OpendirFn real = next_symbol<OpendirFn>("opendir");
+    if (!real) {
+        errno = ENOSYS;
+        return nullptr;
+    }
+    before_listing_dev(path);
+    return real(path);
 }
 
 ZV_EXPORT int stat(const char *path, struct stat *buf) noexcept {

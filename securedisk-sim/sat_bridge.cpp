@@ -200,9 +200,10 @@ BridgeResult read_write(DiskState &s, DiskMedia &m, const Cdb &c, HostData &h) {
     return data_in(h, buf.data(), bytes);
 }
 
-BridgeResult vendor_reset(const Cdb &c) {
+BridgeResult vendor_reset(const DiskState &s, const Cdb &c) {
     if (c.len != scsi::kCdb16 || std::memcmp(c.b, scsi::kVendorResetCdb, scsi::kCdb16) != 0)
         return invalid_field();
+    if (s.reset_refused) return illegal(scsi::kAscInvalidOpcode);
     BridgeResult r = good();
     r.leave_bus = true;
     return r;
@@ -401,7 +402,7 @@ BridgeResult bridge_execute(DiskState &s, DiskMedia &media, const uint8_t *cdb, 
     case scsi::kAtaPassThrough16:
         return pass_through(s, media, c, host);
     case scsi::kVendorReset:
-        return vendor_reset(c);
+        return vendor_reset(s, c);
     default:
         return illegal(scsi::kAscInvalidOpcode);
     }

@@ -13,6 +13,7 @@
 #include <scsi/scsi.h>
 #include <scsi/scsi_ioctl.h>
 #include <scsi/sg.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "backing_store.h"
@@ -146,7 +147,8 @@ int sg_io_through(sg_io_hdr *h, const std::function<int(HostData &, BridgeResult
 }
 
 int sg_io(int fd, const FdBinding &b, sg_io_hdr *h) {
-    return sg_io_through(h, [&](HostData &host, BridgeResult &r) {
+    int reset_ms = 0;
+    auto run = [&](HostData &host, BridgeResult &r) {
         DiskDir d(b.dir);
         DirLock lock(d);
         DiskState s = load_state(d);
@@ -164,8 +166,26 @@ int sg_io(int fd, const FdBinding &b, sg_io_hdr *h) {
                                      " cdb=" + to_hex(h->cmdp, h->cmd_len) +
                                      " dir=" + direction_name(h->dxfer_direction) +
                                      " len=" + std::to_string(h->dxfer_len) + " " + r.summary);
-        if (r.leave_bus) leave_bus_for_reset(d, s);
+        if (r.leave_bus && s.reset_ms > 0) reset_ms = s.reset_ms;   // leaves once it answers
+        else if (r.leave_bus) leave_bus_for_reset(d, s);
         save_state(d, s);
+        return 0;
+    };
+    return sg_io_through(h, [&](HostData &host, BridgeResult &r) {
+        if (int e = run(host, r)) return e;
+        if (reset_ms > 0) {
+            // A slow reset: the command is in flight (other commands and the
+            // bench still reach the disk), then the bridge answers and leaves.
+            struct timespec ts = {reset_ms / 1000, (reset_ms % 1000) * 1000000L};
+            while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+            }
+            DiskDir d(b.dir);
+            DirLock lock(d);
+            DiskState s = load_state(d);
+            catch_up(d, s, true);
+            if (s.present && s.generation == b.generation) leave_bus_for_reset(d, s);
+            save_state(d, s);
+        }
         return 0;
     });
 }

@@ -67,8 +67,11 @@ static PPROTOCOL_FUNC_S scsi_ata_transport(void)
 }
 
 /* The secure disk's vendor reset: a 16-byte block without data, sense area
- * or time limit of its own; only whether SG_IO took it matters. */
+ * or time limit of its own (the kernel's default applies). The disk obeys by
+ * leaving the bus, which the host sees as a host or driver status, or as
+ * ENODEV; a disk that answers with a SCSI status refused the block. */
 #define SG_FLAG_LUN_INHIBIT 2
+#define SG_DRIVER_SENSE     0x08 /* driver_status beside a CHECK CONDITION: sense data exist */
 
 static int send_vendor_reset(int v_handle)
 {
@@ -87,7 +90,13 @@ static int send_vendor_reset(int v_handle)
     hdr.cmd_len = sizeof(cdb);
     hdr.cmdp = cdb;
     hdr.flags = SG_FLAG_LUN_INHIBIT;
-    return ioctl(v_handle, SG_IO, &hdr) < 0 ? -1 : 0;
+    if (ioctl(v_handle, SG_IO, &hdr) < 0)
+        return errno == ENODEV ? 0 : -1;
+    if (hdr.host_status != 0 || (hdr.driver_status & ~SG_DRIVER_SENSE) != 0)
+        return 0;
+    if (hdr.status != 0)
+        return PTL_STATUS(hdr.status, PTL_ERR_RESET_REFUSED);
+    return 0;
 }
 
 const disk_access g_system_disks = {
@@ -100,14 +109,20 @@ const disk_access g_system_disks = {
 
 PROTOCOL_STATUS check_secure_disk(const disk_access *v_access, int v_handle)
 {
-    uint8_t page[512];
+    uint8_t page[IDENTIFY_PAGE_SIZE];
+    return read_secure_identify(v_access, v_handle, page);
+}
+
+PROTOCOL_STATUS read_secure_identify(const disk_access *v_access, int v_handle, uint8_t *v_page)
+{
+    uint8_t *page = v_page;
     PROTOCOL_CMD_S cmd;
-    memset(page, 0, sizeof(page));
+    memset(page, 0, IDENTIFY_PAGE_SIZE);
     memset(&cmd, 0, sizeof(cmd));
     cmd.handle = v_handle;
     cmd.data_to = DATA_FROM_DEV;
     cmd.buffer = page;
-    cmd.buffer_len = sizeof(page);
+    cmd.buffer_len = IDENTIFY_PAGE_SIZE;
     cmd.timeout = IDENTIFY_TIMEOUT_S;
     if (v_access->transport()->identify(&cmd) != PTL_SUCCESS)
         return PTL_ERR_NOT_SECURE_DISK;

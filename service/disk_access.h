@@ -18,8 +18,10 @@ struct disk_access {
     void (*close)(int v_handle);
     /* The operation table of the SCSI-ATA transport. */
     PPROTOCOL_FUNC_S (*transport)(void);
-    /* Sends the vendor reset command block: 0 when SG_IO accepted it, -1
-     * when the ioctl failed. */
+    /* Sends the vendor reset command block: 0 when the disk took it (it
+     * answered GOOD, or left the bus: a host or driver status, or ENODEV);
+     * (SCSI status * 256) + 63 when it refused the block; -1 when the ioctl
+     * failed otherwise. */
     int (*send_reset)(int v_handle);
 };
 
@@ -32,6 +34,10 @@ extern const disk_access g_system_disks;
 /* 0 when the open disk answers IDENTIFY DEVICE with the secure-disk
  * signature; 58 when it does not carry it or does not answer. */
 PROTOCOL_STATUS check_secure_disk(const disk_access *v_access, int v_handle);
+
+/* As check_secure_disk, keeping the 512-byte identify page in v_page. */
+#define IDENTIFY_PAGE_SIZE 512
+PROTOCOL_STATUS read_secure_identify(const disk_access *v_access, int v_handle, uint8_t *v_page);
 
 /* The character rule alone: "/dev/" and then a lower-case letter followed
  * by lower-case letters and digits, at most DEVICE_PATH_MAX in all. */

@@ -119,6 +119,8 @@ PROTOCOL_STATUS check_data_method(const disk_access *v_access, const std::vector
                                   const QByteArray &v_indata, data_request &v_request)
 {
     PROTOCOL_STATUS status = check_device_name(v_access, v_devname);
+    if (status == PTL_SERVICE_OPEN_FAILED)
+        syslog(LOG_WARNING, "getFd info open disk handle failed");
     if (status != PTL_SUCCESS)
         return status;
     if (v_inbuf.size() < (int)sizeof(PROTOCOL_CMD_S))

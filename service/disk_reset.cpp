@@ -10,6 +10,8 @@
 int reset_disk(const disk_access *v_access, const QByteArray &v_devname)
 {
     PROTOCOL_STATUS status = check_device_name(v_access, v_devname);
+    if (status == PTL_SERVICE_OPEN_FAILED)
+        syslog(LOG_WARNING, "reset open disk handle failed");
     if (status != PTL_SUCCESS)
         return status;
     int handle = v_access->open(v_devname.constData());

@@ -10,9 +10,10 @@
 
 #include "disk_access.h"
 
-/* Returns 0 when SG_IO accepted the reset (whatever the disk answered),
- * -1 when the ioctl failed, 260 when the device could not be opened, and
- * the refusals of the name and secure-disk checks (55, 58). */
+/* Returns 0 when the disk took the reset (answered GOOD or left the bus),
+ * (SCSI status * 256) + 63 when it refused the block, -1 when the ioctl
+ * failed, 260 when the device could not be opened, and the refusals of the
+ * name and secure-disk checks (55, 58). */
 int reset_disk(const disk_access *v_access, const QByteArray &v_devname);
 
 #endif /* SERVICE_DISK_RESET_H */

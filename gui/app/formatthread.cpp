@@ -32,6 +32,18 @@ void FormatThread::announce(int step, int attempt, int result)
         emit stepStarted(step, attempt);
 }
 
+/* After a reset: the disk by its serial number, under whatever name. */
+int FormatThread::find_disk_again(ZVSecurityDisk *v_disk)
+{
+    int result = 1;
+    for (int attempt = 0; attempt < ZV_SCAN_ATTEMPTS && result != 0; attempt++) {
+        announce(FORMAT_STEP_WAIT_DISK, attempt + 1, 0);
+        QThread::msleep(scan_wait_ms);
+        result = v_disk->scan_disk_by_sn();
+    }
+    return result;
+}
+
 void FormatThread::run()
 {
     ZVSecurityDisk *disk = ZVSecurityDisk::GetInstance();
@@ -43,18 +55,14 @@ void FormatThread::run()
     announce(FORMAT_STEP_UNLOCK, 0, result);
     if (result == 0)
         result = disk->verify_password(password);
-    if (result == 0) {
-        for (int attempt = 0; attempt < ZV_SCAN_ATTEMPTS; attempt++) {
-            announce(FORMAT_STEP_WAIT_DISK, attempt + 1, 0);
-            QThread::msleep(scan_wait_ms);
-            result = disk->scan_disk_by_sn();
-            if (result == 0)
-                break;
-        }
-    }
+    if (result == 0)
+        result = find_disk_again(disk);
     announce(FORMAT_STEP_FORMAT, 0, result);
     if (result == 0)
         result = disk->format_disk();
+    /* format resets the disk too: it may come back under another name. */
+    if (result == 0)
+        result = find_disk_again(disk);
     announce(FORMAT_STEP_UNLOCK_AGAIN, 0, result);
     if (result == 0)
         result = disk->verify_password(password);

@@ -25,6 +25,8 @@ enum FORMAT_STEP_E {
     FORMAT_STEP_UNLOCK_AGAIN = 5, /* unlocking the formatted disk */
 };
 
+class ZVSecurityDisk;
+
 struct FormatThreadParam {
     QString password;
     QString prompt;
@@ -55,6 +57,9 @@ protected:
 private:
     /* stepStarted, unless an earlier step failed (result not 0). */
     void announce(int step, int attempt, int result);
+    /* Scans for the disk by its serial number after a reset, announcing
+     * each wait; 0 once found. */
+    int find_disk_again(ZVSecurityDisk *v_disk);
 
     QString password;
     QString prompt;

@@ -4,6 +4,8 @@
  */
 #include "mainwindow.h"
 
+#include <QCloseEvent>
+
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMouseEvent>
@@ -95,6 +97,9 @@ void MainWindow::password_status_slots(int status, int value)
     ZVSecurityDisk *disk = ZVSecurityDisk::GetInstance();
     const QString title = tr("ZV Security");
     const QString ok = tr("Ok");
+    /* The watchdog never ends the program while a start-up message waits
+     * for the user; it watches the chosen disk once a page is shown. */
+    disk->set_watchdog(false);
     switch (status) {
     case ZV_DISK_ERR_IDENTIFY:
         messagebox_critical(ui->loginWidget, title,
@@ -105,10 +110,12 @@ void MainWindow::password_status_slots(int status, int value)
         disk->exit();
         break;
     case ZV_DISK_NO_PASSWORD:
+        disk->set_watchdog(true);
         change_show_widget(PAGE_DISCLAIMER);
         break;
     case ZV_DISK_PASSWORD_SET:
         if (value != 0) {
+            disk->set_watchdog(true);
             change_show_widget(PAGE_INPUT_PASSWORD);
             break;
         }
@@ -116,6 +123,7 @@ void MainWindow::password_status_slots(int status, int value)
                            tr("The maximum number of password retries has been reached and the data has been "
                               "cleared.Please reconfigure the password and use it."),
                            ok, QString());
+        disk->set_watchdog(true);
         setpassword_page->active_cancel(false);
         change_show_widget(PAGE_SET_PASSWORD);
         break;
@@ -152,6 +160,19 @@ void MainWindow::password_status_slots(int status, int value)
     default:
         break;
     }
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    /* Ending the program in the middle of the set-up would leave the disk
+     * with a password and no file system: the window stays, with its
+     * progress, until the set-up has ended. */
+    if (setpassword_page->setup_running()) {
+        qInfo("close refused: the disk's set-up is running.");
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::mousePressEvent(QMouseEvent *event)

@@ -35,6 +35,9 @@ private slots:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     Ui_MainWindow *ui;
     setpassword *setpassword_page;

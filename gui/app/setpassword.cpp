@@ -163,6 +163,11 @@ void setpassword::formating(bool busy)
     control_hide(!busy);
 }
 
+bool setpassword::setup_running() const
+{
+    return format_thread->isRunning();
+}
+
 void setpassword::on_ok_push_button_clicked()
 {
     control_push_button(false);
@@ -178,6 +183,17 @@ void setpassword::on_ok_push_button_clicked()
         messagebox_warning(this, title,
                            tr("Invalid password. Passwords must contain  letters and numbers, and must be between 8 "
                               "and 16 bits."),
+                           ok, QString());
+    } else if (!ZVSecurityDisk::password_fits(password)) {
+        /* The disk keeps the password's bytes: no shorter password may be
+         * stored in its place. */
+        const int field = ZVSecurityDisk::password_field_length();
+        qDebug("password refused: %d bytes do not fit the disk's %d.", int(password.toUtf8().size()), field);
+        messagebox_warning(this, title,
+                           tr("The password is too long for the disk: it keeps at most %1 bytes, and a "
+                              "character outside A-Z, a-z and 0-9 takes two to four of them. Please choose a "
+                              "shorter password.")
+                               .arg(field),
                            ok, QString());
     } else if (again != password) {
         qDebug("not match: the confirmation differs from the password.");

@@ -37,6 +37,8 @@ public:
     /* true: fields disabled and hidden behind the progress panel; false:
      * fields enabled and shown. */
     void formating(bool busy);
+    /* True while the set-up run (password, formatting) is under way. */
+    bool setup_running() const;
 
 signals:
     void change_mainwindows_signal(int index);

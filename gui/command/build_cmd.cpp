@@ -47,6 +47,31 @@ int read_param_file(const std::string &v_path, char **v_buffer, int &v_len)
     return CMD_SUCCESS;
 }
 
+int catalogue_entry_limits(const QString &v_subname, int *v_field_length, uint32_t *v_timeout_s)
+{
+    const QString path = QCoreApplication::applicationDirPath() + "/" SECURITY_CMD_FILE;
+    char *text = nullptr;
+    int text_len = 0;
+    int status = read_param_file(path.toUtf8().toStdString(), &text, text_len);
+    if (status != CMD_SUCCESS)
+        return status;
+    pugi::xml_document doc;
+    doc.load_buffer(text, static_cast<size_t>(text_len));
+    delete[] text;
+    const QByteArray subname8 = v_subname.toUtf8();
+    pugi::xml_node data =
+        doc.first_child().find_child_by_attribute("command", "subname", subname8.constData()).child("data");
+    if (!data)
+        return CMD_ERR_CATALOGUE;
+    if (v_field_length != nullptr) {
+        pugi::xml_node field = data.child("field");
+        *v_field_length = field ? field.attribute("length").as_int() : 0;
+    }
+    if (v_timeout_s != nullptr)
+        *v_timeout_s = data.attribute("timeout").as_uint();
+    return CMD_SUCCESS;
+}
+
 int build_cmd(const QString &v_category, const QString &v_subname, protocol_cmd_s &v_cmd, const char *v_param)
 {
     const QString path = QCoreApplication::applicationDirPath() + "/" SECURITY_CMD_FILE;

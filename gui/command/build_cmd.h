@@ -30,6 +30,13 @@
  */
 int build_cmd(const QString &v_category, const QString &v_subname, protocol_cmd_s &v_cmd, const char *v_param);
 
+/**
+ * The catalogue entry v_subname's first field length (0 without a field)
+ * and its time limit in seconds; either pointer may be null.
+ * @return 0; 13 catalogue unreadable or no such entry with a data node
+ */
+int catalogue_entry_limits(const QString &v_subname, int *v_field_length, uint32_t *v_timeout_s);
+
 /* Frees the data block that build_cmd allocated and clears the pointer. */
 void release_cmd_buffer(protocol_cmd_s &v_cmd);
 

@@ -5,7 +5,13 @@
  */
 #include "dbus_interface.h"
 
+#include <QDBusMessage>
 #include <QDBusPendingReply>
+
+#include <cstddef>
+#include <cstring>
+
+#include "protocol_type.h"
 
 #include "command_status.h"
 #include "zvsecurity_dbus_proxy.h"
@@ -23,10 +29,8 @@ DbusInterface::DbusInterface(QObject *parent) : DbusInterface(QDBusConnection::s
 
 DbusInterface::DbusInterface(const QDBusConnection &bus, QObject *parent)
     : QObject(parent),
-      proxy_(new ComVaroZvsecurityDbusInterface(ZV_DBUS_SERVICE, ZV_DBUS_PATH, bus, this)),
-      format_proxy_(new ComVaroZvsecurityDbusInterface(ZV_DBUS_SERVICE, ZV_DBUS_PATH, bus, this))
+      proxy_(new ComVaroZvsecurityDbusInterface(ZV_DBUS_SERVICE, ZV_DBUS_PATH, bus, this))
 {
-    format_proxy_->setTimeout(DBUS_FORMAT_TIMEOUT_MS);
 }
 
 DbusInterface::~DbusInterface() = default;
@@ -84,32 +88,54 @@ int DbusInterface::noted(int v_status)
     return v_status;
 }
 
+int data_call_timeout_ms(const QByteArray &inbuf)
+{
+    uint32_t seconds = SG_IO_DEFAULT_TIMEOUT_S;
+    if (inbuf.size() >= static_cast<int>(sizeof(protocol_cmd_s))) {
+        uint32_t limit = 0;
+        memcpy(&limit, inbuf.constData() + offsetof(protocol_cmd_s, timeout), sizeof(limit));
+        if (limit != 0)
+            seconds = limit < DBUS_MAX_COMMAND_TIMEOUT_S ? limit : DBUS_MAX_COMMAND_TIMEOUT_S;
+    }
+    return static_cast<int>(seconds) * 1000 + DBUS_TIMEOUT_MARGIN_MS;
+}
+
+/* One call of the service's method, waited for up to timeout_ms. The shared
+ * proxy keeps no per-call time-out, so each call carries its own. */
+QDBusPendingCall DbusInterface::call(const QString &method, const QList<QVariant> &args, int timeout_ms)
+{
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(proxy_->service(), proxy_->path(), proxy_->interface(), method);
+    message.setArguments(args);
+    return proxy_->connection().asyncCall(message, timeout_ms);
+}
+
 int DbusInterface::getidentify(QString devname, QByteArray inbuf, QByteArray indata, QByteArray &outdata)
 {
-    return noted(finish_data_call(proxy_->getidentify(devname, inbuf, indata), outdata));
+    return noted(finish_data_call(call("getidentify", {devname, inbuf, indata}, data_call_timeout_ms(inbuf)), outdata));
 }
 
 int DbusInterface::read(QString devname, QByteArray inbuf, QByteArray indata, QByteArray &outdata)
 {
-    return noted(finish_data_call(proxy_->read(devname, inbuf, indata), outdata));
+    return noted(finish_data_call(call("read", {devname, inbuf, indata}, data_call_timeout_ms(inbuf)), outdata));
 }
 
 int DbusInterface::write(QString devname, QByteArray inbuf, QByteArray indata, QByteArray &outdata)
 {
-    return noted(finish_data_call(proxy_->write(devname, inbuf, indata), outdata));
+    return noted(finish_data_call(call("write", {devname, inbuf, indata}, data_call_timeout_ms(inbuf)), outdata));
 }
 
 int DbusInterface::sendcmd(QString devname, QByteArray inbuf, QByteArray indata, QByteArray &outdata)
 {
-    return noted(finish_data_call(proxy_->send_cmd(devname, inbuf, indata), outdata));
+    return noted(finish_data_call(call("send_cmd", {devname, inbuf, indata}, data_call_timeout_ms(inbuf)), outdata));
 }
 
 int DbusInterface::reset(QString devname)
 {
-    return noted(finish_status_call(proxy_->reset(devname)));
+    return noted(finish_status_call(call("reset", {devname}, DBUS_RESET_TIMEOUT_MS)));
 }
 
 int DbusInterface::format(QString devname)
 {
-    return noted(finish_status_call(format_proxy_->format(devname)));
+    return noted(finish_status_call(call("format", {devname}, DBUS_FORMAT_TIMEOUT_MS)));
 }

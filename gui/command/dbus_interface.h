@@ -24,6 +24,18 @@ class ComVaroZvsecurityDbusInterface;
  * real disk run for minutes, far beyond the bus's default of 25 seconds. */
 #define DBUS_FORMAT_TIMEOUT_MS (10 * 60 * 1000)
 
+/* A data call waits for its record's time limit (the kernel's default for
+ * SG_IO, 60 s, when the record has none) plus a margin for the service's
+ * own signature check and the bus; reset, whose command has no limit of
+ * its own, waits beyond the kernel's default. */
+#define SG_IO_DEFAULT_TIMEOUT_S 60u
+#define DBUS_MAX_COMMAND_TIMEOUT_S 600u
+#define DBUS_TIMEOUT_MARGIN_MS (20 * 1000)
+#define DBUS_RESET_TIMEOUT_MS (SG_IO_DEFAULT_TIMEOUT_S * 1000 + 10 * 1000 + DBUS_TIMEOUT_MARGIN_MS)
+
+/* How long a data call with this command record waits for its answer. */
+int data_call_timeout_ms(const QByteArray &inbuf);
+
 class DbusInterface : public QObject
 {
     Q_OBJECT
@@ -51,7 +63,8 @@ public:
     int write(QString devname, QByteArray inbuf, QByteArray indata, QByteArray &outdata);
     int sendcmd(QString devname, QByteArray inbuf, QByteArray indata, QByteArray &outdata);
 
-    /* The vendor reset; the service's status or a CMD_ERR_BUS_* status. */
+    /* The vendor reset, waited for up to DBUS_RESET_TIMEOUT_MS; the
+     * service's status or a CMD_ERR_BUS_* status. */
     int reset(QString devname);
     /* Partitioning and formatting, waited for up to DBUS_FORMAT_TIMEOUT_MS. */
     int format(QString devname);
@@ -65,9 +78,10 @@ private:
     int noted(int v_status);
 
     std::atomic<bool> refused_{false};
+
+    QDBusPendingCall call(const QString &method, const QList<QVariant> &args, int timeout_ms);
+
     ComVaroZvsecurityDbusInterface *proxy_;
-    /* The same interface with the long time-out of format. */
-    ComVaroZvsecurityDbusInterface *format_proxy_;
 };
 
 /* The CMD_ERR_BUS_* status of a failed call (never 0). */

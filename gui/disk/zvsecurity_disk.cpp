@@ -8,6 +8,7 @@
 #include <QDebug>
 
 #include <cstring>
+#include <sys/stat.h>
 
 #include "disk_discovery.h"
 #include "security_cmd.h"
@@ -41,13 +42,16 @@ void prepare(_USER_DATA_ &v_data, const char *v_dev, const char *v_cmd, const ch
     v_data.sub_name = v_sub;
 }
 
-/* The first N bytes of v_bytes, N the password's number of characters; the
- * zeroed record terminates them. */
-void put_password(_USER_DATA_ &v_data, const QByteArray &v_bytes, int v_chars)
+/* The password's whole UTF-8 byte string; the zeroed record terminates it.
+ * False, with nothing placed, when it does not fit the catalogue entry's
+ * field (so that no shorter password would be sent in its place). */
+bool put_password(_USER_DATA_ &v_data, const QString &v_password)
 {
-    size_t n = static_cast<size_t>(qMin(v_chars, v_bytes.size()));
-    n = qMin(n, sizeof(v_data.in_data) - 1);
-    memcpy(v_data.in_data, v_bytes.constData(), n);
+    if (!ZVSecurityDisk::password_fits(v_password))
+        return false;
+    const QByteArray bytes = v_password.toUtf8();
+    memcpy(v_data.in_data, bytes.constData(), static_cast<size_t>(bytes.size()));
+    return true;
 }
 
 } // namespace
@@ -58,7 +62,7 @@ ZVSecurityDisk *ZVSecurityDisk::GetInstance()
     return handle;
 }
 
-ZVSecurityDisk::ZVSecurityDisk(QThread *parent) : QThread(parent), drive(0), watchdog(true)
+ZVSecurityDisk::ZVSecurityDisk(QThread *parent) : QThread(parent), drive(0), watchdog(false)
 {
     memset(disk_name, 0, sizeof(disk_name));
     memset(disk_sn, 0, sizeof(disk_sn));
@@ -106,6 +110,8 @@ int ZVSecurityDisk::get_zvsecuritydisk_list(QMap<QString, bool> &v_disks)
 
 int ZVSecurityDisk::init()
 {
+    /* Nothing to watch until a disk is chosen. */
+    watchdog = false;
     memset(disk_name, 0, sizeof(disk_name));
     int result = get_zvsecuritydisk_list(disk_list);
     if (result == 0) {
@@ -161,7 +167,10 @@ int ZVSecurityDisk::set_password(QString v_password)
 {
     _USER_DATA_ data;
     prepare(data, disk_name, "sendcmd", "setpwd");
-    put_password(data, v_password.toLocal8Bit(), v_password.size());
+    if (!put_password(data, v_password)) {
+        qCritical("set password refused: the password does not fit the command's field.");
+        return ZV_DISK_ERR_SET_PASSWORD;
+    }
     return send_cmd(&data) == 0 ? ZV_DISK_OK : ZV_DISK_ERR_SET_PASSWORD;
 }
 
@@ -169,7 +178,10 @@ int ZVSecurityDisk::verify_password(QString v_password)
 {
     _USER_DATA_ data;
     prepare(data, disk_name, "sendcmd", "verifypwd");
-    put_password(data, v_password.toUtf8(), v_password.size());
+    if (!put_password(data, v_password)) {
+        qCritical("verify password refused: the password does not fit the command's field.");
+        return ZV_DISK_ERR_VERIFY;
+    }
     int status = send_cmd(&data);
     if (status != 0) {
         qCritical("verify password disk[%s] failed. verifypwd:%d.", disk_name, status);
@@ -252,8 +264,15 @@ int ZVSecurityDisk::scan_disk_by_sn()
 int ZVSecurityDisk::access_disk_status()
 {
     uint8_t page[USER_DATA_SIZE];
-    if (read_identify(disk_name, page) == 0)
+    if (disk_name[0] == '\0' || read_identify(disk_name, page) == 0)
         return 1;
+    /* A disk that is slow to answer (or a busy service) is still there
+     * while its node is: only a disk that has gone ends the program. */
+    struct stat st;
+    if (stat(disk_name, &st) == 0 && S_ISBLK(st.st_mode)) {
+        qWarning("disk[%s] did not answer; it is still present.", disk_name);
+        return 1;
+    }
     qCritical("disk is not exist. application exit.");
     if (watchdog)
         exit();

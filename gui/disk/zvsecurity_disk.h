@@ -67,6 +67,12 @@ public:
     int init();
     /* 0, 9 (identify failed) or 12 (no signature; the record is filled). */
     int get_password_status(PasswordStatus *v_status);
+    /* Whether the password's UTF-8 bytes fit the catalogue's password field
+     * (of both the set and the verify entry); set and verify send exactly
+     * those bytes. */
+    static bool password_fits(const QString &v_password);
+    /* The set entry's password field length in bytes (0: no catalogue). */
+    static int password_field_length();
     int set_password(QString v_password);    /* 0 or 3 */
     int verify_password(QString v_password); /* 0 or 7; resets the disk after a match */
     int set_password_prompt(QString v_prompt);  /* 0 or 5 */

@@ -59,8 +59,16 @@ PROTOCOL_STATUS check_sg_status(const struct sg_io_hdr *v_hdr)
     return PTL_SUCCESS;
 }
 
-PROTOCOL_STATUS sg_scsi_cdb(int v_handle, uint8_t *v_cdb, uint32_t v_cdb_len, uint32_t v_direction,
-                            void *v_buffer, uint32_t v_buffer_len, uint32_t v_timeout_s, uint8_t *v_sense)
+PROTOCOL_STATUS check_transfer(const struct sg_io_hdr *v_hdr, uint32_t v_expected)
+{
+    if (v_hdr->dxfer_direction != SG_DXFER_FROM_DEV)
+        return PTL_SUCCESS;
+    int64_t moved = (int64_t)v_hdr->dxfer_len - (v_hdr->resid > 0 ? v_hdr->resid : 0);
+    return moved < (int64_t)v_expected ? PTL_ERR_SHORT_TRANSFER : PTL_SUCCESS;
+}
+
+static PROTOCOL_STATUS issue(int v_handle, uint8_t *v_cdb, uint32_t v_cdb_len, uint32_t v_direction, void *v_buffer,
+                             uint32_t v_buffer_len, uint32_t v_expected, uint32_t v_timeout_s, uint8_t *v_sense)
 {
     if (v_handle == -1)
         return PTL_ERR_NO_HANDLE;
@@ -78,7 +86,20 @@ PROTOCOL_STATUS sg_scsi_cdb(int v_handle, uint8_t *v_cdb, uint32_t v_cdb_len, ui
     int category = sg_err_category3(&hdr);
     if (category != SG_LIB_CAT_CLEAN)
         return PTL_STATUS(category, PTL_ERR_SG_CATEGORY);
-    return PTL_SUCCESS;
+    return check_transfer(&hdr, v_expected);
+}
+
+PROTOCOL_STATUS sg_scsi_cdb(int v_handle, uint8_t *v_cdb, uint32_t v_cdb_len, uint32_t v_direction,
+                            void *v_buffer, uint32_t v_buffer_len, uint32_t v_timeout_s, uint8_t *v_sense)
+{
+    return issue(v_handle, v_cdb, v_cdb_len, v_direction, v_buffer, v_buffer_len, 0, v_timeout_s, v_sense);
+}
+
+PROTOCOL_STATUS sg_scsi_transfer(int v_handle, uint8_t *v_cdb, uint32_t v_cdb_len, uint32_t v_direction,
+                                 void *v_buffer, uint32_t v_buffer_len, uint32_t v_expected, uint32_t v_timeout_s,
+                                 uint8_t *v_sense)
+{
+    return issue(v_handle, v_cdb, v_cdb_len, v_direction, v_buffer, v_buffer_len, v_expected, v_timeout_s, v_sense);
 }
 
 void print_sg_cmd(const struct sg_io_hdr *v_hdr, int v_before)

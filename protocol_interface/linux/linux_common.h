@@ -26,6 +26,16 @@ int init_sg(struct sg_io_hdr *v_hdr, uint8_t *v_cdb, uint32_t v_cdb_len, uint32_
 PROTOCOL_STATUS sg_scsi_cdb(int v_handle, uint8_t *v_cdb, uint32_t v_cdb_len, uint32_t v_direction,
                             void *v_buffer, uint32_t v_buffer_len, uint32_t v_timeout_s, uint8_t *v_sense);
 
+/* As sg_scsi_cdb, for a command that must move v_expected bytes: a read
+ * that completed but moved fewer (the residue says so) is 61. */
+PROTOCOL_STATUS sg_scsi_transfer(int v_handle, uint8_t *v_cdb, uint32_t v_cdb_len, uint32_t v_direction,
+                                 void *v_buffer, uint32_t v_buffer_len, uint32_t v_expected, uint32_t v_timeout_s,
+                                 uint8_t *v_sense);
+
+/* 61 when a completed data-in command moved fewer than v_expected bytes
+ * (dxfer_len less the residue); 0 otherwise and for any other direction. */
+PROTOCOL_STATUS check_transfer(const struct sg_io_hdr *v_hdr, uint32_t v_expected);
+
 /* (value * 256) + 20, 21, 22, 23 or 24 for the first non-zero of status,
  * masked_status, msg_status, host_status, driver_status; else 0. */
 PROTOCOL_STATUS check_sg_status(const struct sg_io_hdr *v_hdr);

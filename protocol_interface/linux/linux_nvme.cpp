@@ -75,10 +75,12 @@ static PROTOCOL_STATUS identify(int v_fd, uint32_t v_namespace, uint32_t v_cns, 
     return PTL_SUCCESS;
 }
 
-/* Read and write: the opcode follows data_to. Returns 2 for a short buffer,
- * 4 for handle -1, 48 for a count the 16-bit block field cannot carry (0 or
- * above 65536); otherwise the request's own result, unchanged. */
-static PROTOCOL_STATUS read_and_write(const PPROTOCOL_CMD_S v_cmd)
+/* Read and write: the opcode follows data_to, which must agree with the
+ * operation (v_direction). Returns 2 for a short buffer, 4 for handle -1,
+ * 48 for a count the 16-bit block field cannot carry (0 or above 65536), 62
+ * when data_to contradicts the operation; otherwise the request's own
+ * result, unchanged. */
+static PROTOCOL_STATUS read_and_write(const PPROTOCOL_CMD_S v_cmd, uint32_t v_direction)
 {
     uint32_t sectors = v_cmd->u.rw.sectors;
     if ((uint64_t)sectors * NVME_BLOCK_SIZE > v_cmd->buffer_len)
@@ -87,6 +89,8 @@ static PROTOCOL_STATUS read_and_write(const PPROTOCOL_CMD_S v_cmd)
         return PTL_ERR_NO_HANDLE;
     if (sectors == 0 || sectors > NVME_MAX_BLOCKS)
         return PTL_ERR_COUNT_RANGE;
+    if (v_cmd->data_to != v_direction)
+        return PTL_ERR_DIRECTION;
 
     struct nvme_user_io io;
     memset(&io, 0, sizeof(io));
@@ -99,12 +103,12 @@ static PROTOCOL_STATUS read_and_write(const PPROTOCOL_CMD_S v_cmd)
 
 static PROTOCOL_STATUS nvme_read(const PPROTOCOL_CMD_S v_cmd)
 {
-    return read_and_write(v_cmd);
+    return read_and_write(v_cmd, DATA_FROM_DEV);
 }
 
 static PROTOCOL_STATUS nvme_write(const PPROTOCOL_CMD_S v_cmd)
 {
-    return read_and_write(v_cmd);
+    return read_and_write(v_cmd, DATA_TO_DEV);
 }
 
 /* Identify with the record's CNS and NSID. Returns 0, 2 for a buffer below

@@ -21,9 +21,15 @@
 
 #define SCSI_SECTOR_SIZE 512u
 
+#define SCSI_10_LBA_MAX   0xFFFFFFFFull
+#define SCSI_10_COUNT_MAX 0xFFFFu
+
 /* Read and write: the operation code follows the record's data_to, the
  * transfer direction follows the entry point. The record keeps the settled
- * block length in scsi_len. Returns 0, 2 for a short buffer, 4 for handle 0,
+ * block length in scsi_len: 10 when it asked for 10, or asked for none and
+ * the request fits the 10-byte fields, else 16. Returns 0, 2 for a short
+ * buffer, 4 for handle 0, 18 (48) for an LBA (count) the 10-byte block it
+ * asked for cannot carry, 61 for a read that moved fewer bytes than asked,
  * else (errno * 256) + 5 when the command failed. */
 static PROTOCOL_STATUS sg_scsi_rw(const PPROTOCOL_CMD_S v_cmd, uint32_t v_direction)
 {
@@ -32,10 +38,18 @@ static PROTOCOL_STATUS sg_scsi_rw(const PPROTOCOL_CMD_S v_cmd, uint32_t v_direct
     if (v_cmd->handle == 0)
         return PTL_ERR_NO_HANDLE;
 
-    if (v_cmd->u.rw.scsi_len == 0)
+    bool fits_10 = v_cmd->u.rw.lba <= SCSI_10_LBA_MAX && v_cmd->u.rw.sectors <= SCSI_10_COUNT_MAX;
+    if (v_cmd->u.rw.scsi_len == SCSI_CDB_10_BYTE) {
+        /* The 10-byte fields would silently address other sectors. */
+        if (v_cmd->u.rw.lba > SCSI_10_LBA_MAX)
+            return PTL_ERR_LBA_RANGE;
+        if (v_cmd->u.rw.sectors > SCSI_10_COUNT_MAX)
+            return PTL_ERR_COUNT_RANGE;
+    } else if (v_cmd->u.rw.scsi_len == 0 && fits_10) {
         v_cmd->u.rw.scsi_len = SCSI_CDB_10_BYTE;
-    else if (v_cmd->u.rw.scsi_len != SCSI_CDB_10_BYTE)
+    } else {
         v_cmd->u.rw.scsi_len = SCSI_CDB_16_BYTE;
+    }
     bool short_form = v_cmd->u.rw.scsi_len == SCSI_CDB_10_BYTE;
     bool to_device = v_cmd->data_to == DATA_TO_DEV;
 
@@ -47,8 +61,12 @@ static PROTOCOL_STATUS sg_scsi_rw(const PPROTOCOL_CMD_S v_cmd, uint32_t v_direct
         init_scsi_cdb_16(cdb, to_device ? SCSI_WRITE_16_CMD : SCSI_READ_16_CMD, v_cmd->u.rw.lba,
                          v_cmd->u.rw.sectors);
 
-    if (sg_scsi_cdb(v_cmd->handle, cdb, v_cmd->u.rw.scsi_len, v_direction, v_cmd->buffer,
-                    v_cmd->buffer_len, v_cmd->timeout, v_cmd->ext) != PTL_SUCCESS)
+    PROTOCOL_STATUS status = sg_scsi_transfer(v_cmd->handle, cdb, v_cmd->u.rw.scsi_len, v_direction, v_cmd->buffer,
+                                              v_cmd->buffer_len, v_cmd->u.rw.sectors * SCSI_SECTOR_SIZE,
+                                              v_cmd->timeout, v_cmd->ext);
+    if (status == PTL_ERR_SHORT_TRANSFER)
+        return status;
+    if (status != PTL_SUCCESS)
         return PTL_STATUS(errno, PTL_ERR_READ_WRITE);
     return PTL_SUCCESS;
 }

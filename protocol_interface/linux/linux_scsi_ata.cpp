@@ -24,12 +24,18 @@
 #define SMART_SIGNATURE_LBA 0xC24F00u /* LBA mid 0x4F, LBA high 0xC2 */
 
 /* Issues a 16-byte block with the record's buffer, time limit and sense
- * area. A failure is reported as (errno * 256) + v_kind, whatever the SG
- * path said. */
-static PROTOCOL_STATUS issue_block(const PPROTOCOL_CMD_S v_cmd, uint8_t *v_cdb, uint32_t v_direction, int v_kind)
+ * area. A read that completed with fewer than v_expected bytes is 61; any
+ * other failure is reported as (errno * 256) + v_kind, whatever the SG path
+ * said. */
+static PROTOCOL_STATUS issue_block(const PPROTOCOL_CMD_S v_cmd, uint8_t *v_cdb, uint32_t v_direction, int v_kind,
+                                   uint32_t v_expected = 0)
 {
-    if (sg_scsi_cdb(v_cmd->handle, v_cdb, ATA_PASS_THROUGH_16_CMDLEN, v_direction, v_cmd->buffer, v_cmd->buffer_len,
-                    v_cmd->timeout, v_cmd->ext) != PTL_SUCCESS)
+    PROTOCOL_STATUS status = sg_scsi_transfer(v_cmd->handle, v_cdb, ATA_PASS_THROUGH_16_CMDLEN, v_direction,
+                                              v_cmd->buffer, v_cmd->buffer_len, v_expected, v_cmd->timeout,
+                                              v_cmd->ext);
+    if (status == PTL_ERR_SHORT_TRANSFER)
+        return status;
+    if (status != PTL_SUCCESS)
         return PTL_STATUS(errno, v_kind);
     return PTL_SUCCESS;
 }
@@ -69,7 +75,7 @@ static PROTOCOL_STATUS scsi_ata_rw(const PPROTOCOL_CMD_S v_cmd)
         init_scsi_ata_28(cdb, command, protocol, lba, sectors, v_cmd->data_to, v_cmd->u.rw.feature,
                          v_cmd->u.rw.device, T_LENGTH_SECTORS);
 
-    return issue_block(v_cmd, cdb, v_cmd->data_to, PTL_ERR_READ_WRITE);
+    return issue_block(v_cmd, cdb, v_cmd->data_to, PTL_ERR_READ_WRITE, sectors * ATA_SECTOR_SIZE);
 }
 
 static PROTOCOL_STATUS scsi_ata_read(const PPROTOCOL_CMD_S v_cmd)

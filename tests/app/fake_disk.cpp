@@ -143,9 +143,16 @@ int ZVSecurityDisk::get_password_prompt(QString &v_prompt)
 
 int ZVSecurityDisk::format_disk()
 {
-    std::lock_guard<std::mutex> lock(state_mutex);
-    record("format");
-    return current.format_result;
+    int ms = 0;
+    int result = 0;
+    {
+        std::lock_guard<std::mutex> lock(state_mutex);
+        record("format");
+        ms = current.format_ms;
+        result = current.format_result;
+    }
+    QThread::msleep(static_cast<unsigned long>(ms));
+    return result;
 }
 
 int ZVSecurityDisk::scan_disk_by_sn()

@@ -26,6 +26,7 @@ struct Script {
     QString prompt;
     std::deque<int> scan_results;   // one per call, then 0
     int format_result = 0;
+    int format_ms = 0;              // how long formatting takes
     bool service_reachable = true;
 };
 

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include "app_codes.h"
 #include "disclaimer.h"
@@ -68,6 +69,41 @@ private slots:
     void cleanup()
     {
         apptest::use_chinese(false);
+    }
+
+    void the_watchdog_waits_while_a_start_up_message_does_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<bool>("watching_after");
+        QTest::newRow("10: no password, no message") << 10 << 0 << true;
+        QTest::newRow("11 with 3 tries, no message") << 11 << 3 << true;
+        QTest::newRow("11 with no try left: message, then the set-up page") << 11 << 0 << true;
+    }
+
+    void the_watchdog_waits_while_a_start_up_message_does()
+    {
+        QFETCH(int, status);
+        QFETCH(int, value);
+        QFETCH(bool, watching_after);
+        bool watching_while_shown = true;
+        apptest::DialogAnswerer answerer;
+        QTimer peek;
+        QObject::connect(&peek, &QTimer::timeout, [&] {
+            if (!answerer.seen().empty() || QApplication::activeModalWidget() != nullptr)
+                watching_while_shown = watching_while_shown && fakedisk::watchdog_on();
+        });
+        peek.start(1);
+        dispatch(status, value);
+        peek.stop();
+        if (value == 0 && status == 11) {
+            QCOMPARE(answerer.seen().size(), size_t(1));
+            QVERIFY(!watching_while_shown);
+        }
+        QCOMPARE(fakedisk::watchdog_on(), watching_after);
+        const std::vector<std::string> calls = fakedisk::calls();
+        QVERIFY(!calls.empty());
+        QCOMPARE(calls.front(), std::string("watchdog:0"));
     }
 
     void verdicts_that_show_a_page_data()
@@ -161,6 +197,8 @@ private slots:
         const QWidget *host = child<QWidget>(apptest::window(), "loginWidget");
         QCOMPARE(answerer.seen().at(0).position, host->mapToGlobal(QPoint(0, 0)));
         QCOMPARE(fakedisk::count("exit"), 1);
+        QVERIFY(!fakedisk::watchdog_on()); // off while the message waited, and the program ends
+        QCOMPARE(fakedisk::count("watchdog:1"), 0);
         QCOMPARE(apptest::messages(QtCriticalMsg), log.isEmpty() ? QStringList() : QStringList({log}));
     }
 

@@ -7,11 +7,14 @@
 
 #include <QCoreApplication>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "desktop_driver.h"
@@ -169,6 +172,54 @@ protected:
         ASSERT_TRUE(driver_->wait_no_window(kDialogTitle));
     }
 
+    // The first-time set-up as a person does it, from the licence page to
+    // the answer of the set-up's message; returns that message's name.
+    void set_up_through_the_pages(const std::string &password, const std::string &prompt)
+    {
+        Rect window;
+        ASSERT_TRUE(driver_->wait_window(kWindowTitle, &window));
+        const Rect host = page_host(window);
+        ASSERT_TRUE(wait_colour_on(host, kLicenceNextEdge, desktop::kPink)) << "the licence page";
+        click_on(host, kLicenceTick);
+        ASSERT_TRUE(wait_colour_on(host, kLicenceNextEdge, desktop::kRed));
+        click_on(host, kLicenceNext);
+        ASSERT_TRUE(wait_colour_on(host, kSetOkEdge, desktop::kRed)) << "the set-password page";
+        fill_set_password_page(host, password, prompt);
+        Rect dialog;
+        ASSERT_TRUE(driver_->wait_window(kDialogTitle, &dialog, 300000)) << "the set-up never reported";
+    }
+
+    // Types the password twice and the prompt on the set-password page, and
+    // presses Return to start the set-up.
+    void fill_set_password_page(const Rect &host, const std::string &password, const std::string &prompt)
+    {
+        click_on(host, kSetPassword);
+        driver_->type(password);
+        driver_->key("Tab");
+        driver_->type(password);
+        driver_->key("Tab");
+        driver_->type(prompt);
+        desktop::settle(300);
+        driver_->screenshot("set-password-filled");
+        driver_->key("Return");
+        desktop::settle(1500);
+        driver_->screenshot("formatting");
+    }
+
+    // The login page: types the password and presses Return.
+    void log_in_with(const std::string &password)
+    {
+        Rect window;
+        ASSERT_TRUE(driver_->wait_window(kWindowTitle, &window));
+        const Rect host = page_host(window);
+        ASSERT_TRUE(wait_colour_on(host, kLoginButtonEdge, desktop::kRed)) << "the login page";
+        click_on(host, kLoginField);
+        driver_->key("ctrl+a");
+        driver_->type(password);
+        desktop::settle(300);
+        driver_->key("Return");
+    }
+
     svctest::PrivateSystemBus bus_;
     std::unique_ptr<svctest::ServiceProcess> service_;
     std::unique_ptr<desktop::Xvfb> xvfb_;
@@ -207,17 +258,7 @@ TEST_F(ProgramTest, FirstTimeUserSetsPasswordAndPromptAndTheDiskIsFormatted)
         << "no way back from the first set-up";
     driver_->screenshot("set-password");
 
-    click_on(host, kSetPassword);
-    driver_->type(kPassword);
-    driver_->key("Tab");
-    driver_->type(kPassword);
-    driver_->key("Tab");
-    driver_->type(kPrompt);
-    desktop::settle(300);
-    driver_->screenshot("set-password-filled");
-    driver_->key("Return");
-    desktop::settle(1500);
-    driver_->screenshot("formatting");
+    fill_set_password_page(host, kPassword, kPrompt);
 
     Rect dialog;
     ASSERT_TRUE(driver_->wait_window(kDialogTitle, &dialog, 180000)) << "the set-up never reported";
@@ -470,6 +511,138 @@ TEST_F(ProgramTest, OnWaylandTheFirstPageShowsAndTheProgramEndsWithZero)
     disk.reset(); // the user pulls the disk out
     EXPECT_EQ(program.wait(60000), 0);
     EXPECT_NE(log_text().find("disk is not exist. application exit."), std::string::npos) << log_text();
+// Every byte the disk presents, read through its node.
+std::string contents(const std::string &dev)
+{
+    std::ifstream in(dev, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+// The disk comes back under another name at each reset of the set-up (the
+// verification's and the one inside formatting), and meanwhile a second
+// secure disk takes the name it had: the set-up completes, the file system
+// is on the right disk, and the other disk's bytes are unchanged.
+TEST_F(ProgramTest, SetUpFollowsTheDiskAcrossNewNamesWhileAnotherDiskTakesTheOldOnes)
+{
+    simtest::SimDisk other; // first in the simulator's list: it owns a name once it takes it
+    int status = 0;
+    simtest::shell("parted -s " + other.dev() + " mklabel msdos mkpart primary 1M 100% >/dev/null 2>&1", &status);
+    ASSERT_EQ(status, 0);
+    const std::string other_bytes = contents(other.dev());
+    simtest::SimDiskOptions opts;
+    opts.reenum_ms = 1500;
+    opts.dev = other.dev() + "z"; // after the other disk in path order: the one the program chooses
+    simtest::SimDisk disk(opts);
+    const std::string first_name = disk.dev();
+    const std::string second_name = first_name + "n";
+    const std::string third_name = first_name + "m";
+    disk.set("next_dev=" + second_name);
+    start_service();
+
+    // The machine's side: at each departure the other disk takes the name
+    // just left, and the secure disk comes back under the next one.
+    std::atomic<bool> stop{false};
+    std::vector<std::string> taken;
+    std::thread machine([&] {
+        auto replug_other = [&](const std::string &name) {
+            int rc = -1;
+            simtest::shell("SECUREDISK_SIM=" + simtest::shell_quote(other.dir()) + " " + simtest::cli() + " replug " +
+                               simtest::shell_quote(other.dir()) + " --dev " + name + " >/dev/null 2>&1",
+                           &rc);
+            if (rc == 0)
+                taken.push_back(name);
+        };
+        std::string last_gone;
+        while (!stop && taken.size() < 2) {
+            std::map<std::string, std::string> state = disk.show();
+            if (state["present"] == "0" && last_gone != state["generation"]) {
+                last_gone = state["generation"];
+                const std::string left = state["dev"];
+                replug_other(left);
+                if (left == second_name)
+                    break;
+            }
+            if (state["present"] == "1" && state["dev"] == second_name && state["next_dev"].empty())
+                disk.set("next_dev=" + third_name);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    desktop::Process &program = start_program();
+    set_up_through_the_pages(kPassword, kPrompt);
+    answer_dialog("ready");
+    EXPECT_EQ(program.wait(30000), 0);
+    stop = true;
+    machine.join();
+
+    EXPECT_EQ(taken, (std::vector<std::string>{first_name, second_name})) << "the other disk took each name left";
+    ASSERT_TRUE(disk.wait_present());
+    std::map<std::string, std::string> state = disk.show();
+    EXPECT_EQ(state["dev"], third_name);
+    EXPECT_EQ(state["unlocked"], "1");
+    EXPECT_EQ(simtest::shell("blkid -o value -s TYPE " + third_name + "1"), "ntfs\n");
+    EXPECT_TRUE(contents(other.dev()) == other_bytes) << "the other disk's bytes are unchanged";
+    const std::string log = log_text();
+    EXPECT_NE(log.find("[info]: program is ready, welcome to use. ---:0\n"), std::string::npos) << log;
+}
+
+// A password with a character outside ASCII: set with it, refused with a
+// password that differs in its last character, unlocked with it.
+TEST_F(ProgramTest, NonAsciiPasswordIsKeptWhole)
+{
+    const std::string right = "P\xC3\xA4sswort12"; // Pässwort12
+    const std::string near = "P\xC3\xA4sswort13";
+    simtest::SimDiskOptions opts;
+    opts.reenum_ms = 500;
+    simtest::SimDisk disk(opts);
+    start_service();
+    {
+        desktop::Process &program = start_program();
+        set_up_through_the_pages(right, "umlaut");
+        answer_dialog("ready");
+        ASSERT_EQ(program.wait(30000), 0);
+    }
+    ASSERT_TRUE(disk.wait_present());
+    ASSERT_EQ(disk.tool("replug " + disk.dir()), 0);
+    ASSERT_EQ(disk.show()["locked"], "1");
+
+    desktop::Process &program = start_program();
+    log_in_with(near);
+    answer_dialog("near-password-refused");
+    EXPECT_EQ(disk.show()["tries_left"], "4") << "the disk refused it";
+    EXPECT_EQ(disk.show()["locked"], "1");
+    log_in_with(right);
+    ASSERT_EQ(program.wait(60000), 0);
+    ASSERT_TRUE(disk.wait_present());
+    EXPECT_EQ(disk.show()["unlocked"], "1");
+    EXPECT_EQ(disk.show()["tries_left"], "5");
+}
+
+// The disk takes 30 s to answer the reset after the right password: the
+// program waits for it and ends with the disk unlocked, not with a wrong
+// password message.
+TEST_F(ProgramTest, ASlowResetEndsUnlocked)
+{
+    simtest::SimDiskOptions opts;
+    opts.reenum_ms = 500;
+    simtest::SimDisk disk(opts);
+    disk.set(std::string("password=") + kPassword);
+    ASSERT_EQ(disk.tool("replug " + disk.dir()), 0);
+    disk.set("reset_ms=30000");
+    start_service();
+    desktop::Process &program = start_program();
+    log_in_with(kPassword);
+    desktop::settle(2000);
+    driver_->screenshot("waiting-for-the-reset");
+    EXPECT_FALSE(driver_->has_window(kDialogTitle)) << "no message while the disk resets";
+    ASSERT_EQ(program.wait(90000), 0);
+    ASSERT_TRUE(disk.wait_present());
+    EXPECT_EQ(disk.show()["unlocked"], "1");
+    EXPECT_EQ(disk.show()["tries_left"], "5");
+    const std::string log = log_text();
+    EXPECT_NE(log.find("[critical]: unlock disk  successful. application exit. ---:0\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("verify password disk"), std::string::npos) << log;
 }
 
 // Without the disk service on the bus the program says so, instead of

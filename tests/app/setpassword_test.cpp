@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include "app_codes.h"
 #include "gui_tests.h"
@@ -19,6 +20,9 @@ namespace {
 
 const char kEnglishRule[] =
     "Invalid password. Passwords must contain  letters and numbers, and must be between 8 and 16 bits.";
+
+const char kTooLong[] = "The password is too long for the disk: it keeps at most 32 bytes, and a character outside "
+                        "A-Z, a-z and 0-9 takes two to four of them. Please choose a shorter password.";
 
 } // namespace
 
@@ -82,6 +86,23 @@ private slots:
             << "abcd1234" << "abcd1234" << "it is abcd12345!" << "The password prompt contains the password.";
         QTest::newRow("prompt is the password")
             << "abcd1234" << "abcd1234" << "abcd1234" << "The password prompt contains the password.";
+        // Keeps the rule (14 characters) but not the disk's 32-byte field (38 bytes).
+        QTest::newRow("beyond the disk's password field")
+            << QString::fromUtf8("我的密码是安全的密码啊啊a1") << QString::fromUtf8("我的密码是安全的密码啊啊a1")
+            << "my hint" << kTooLong;
+    }
+
+    void a_too_long_password_is_refused_in_chinese_too()
+    {
+        apptest::use_chinese(true);
+        const QString chinese = QString::fromUtf8("我的密码是安全的密码啊啊a1");
+        fill(chinese, chinese, "");
+        apptest::DialogAnswerer answerer;
+        QTest::mouseClick(ok(), Qt::LeftButton);
+        QCOMPARE(answerer.texts(),
+                 QStringList({QString::fromUtf8("密码对U盘来说太长：U盘最多保存32个字节，字母A-Z、a-z和数字0-9以外的字符每个占"
+                                                "两到四个字节。请选择较短的密码。")}));
+        QCOMPARE(fakedisk::count("set_"), 0);
     }
 
     void a_refused_entry_warns_and_clears_every_field()
@@ -153,7 +174,7 @@ private slots:
         const std::vector<std::string> expected = {"watchdog:0",        "set_prompt:ABCD1234 is my hint",
                                                    "set_password:abcd1234", "verify:abcd1234",
                                                    "scan",              "format",
-                                                   "verify:abcd1234"};
+                                                   "scan",              "verify:abcd1234"};
         QCOMPARE(steps, expected);
         QCOMPARE(apptest::messages(QtInfoMsg), QStringList({"program is ready, welcome to use."}));
         QVERIFY(!fakedisk::watchdog_on());
@@ -215,6 +236,52 @@ private slots:
         QCOMPARE(texts, QStringList({"format partition failed, Please unplug the USB and reset the password."}));
         QCOMPARE(fakedisk::count("scan"), 6);
         QCOMPARE(fakedisk::count("format"), 0);
+    }
+
+    void closing_the_window_during_the_set_up_is_refused()
+    {
+        fakedisk::Script script;
+        script.format_ms = 1500;
+        fakedisk::reset(script);
+        fill("abcd1234", "abcd1234", "");
+        apptest::DialogAnswerer answerer;
+        bool button_refused = false, close_refused = false, progress_shown = false, inputs_hidden = false;
+        const int code = apptest::run_until_exit([&] {
+            QTest::mouseClick(ok(), Qt::LeftButton);
+            QTimer::singleShot(300, [&] {
+                // The window's own close button, then a window-manager close (Alt+F4).
+                QTest::mouseClick(child<QPushButton>(apptest::window(), "close"), Qt::LeftButton);
+                button_refused = apptest::window()->isVisible();
+                close_refused = !apptest::window()->close();
+                progress_shown = child<QPlainTextEdit>(page(), "lineEdit_warning")->isVisible();
+                inputs_hidden = !password()->isVisible();
+            });
+        });
+        QCOMPARE(code, 0);
+        QVERIFY(button_refused);
+        QVERIFY(close_refused);
+        QVERIFY(progress_shown);
+        QVERIFY(inputs_hidden);
+        QVERIFY(apptest::window()->isVisible());
+        // The set-up went on to its end.
+        QCOMPARE(answerer.texts(), QStringList({"program is ready, welcome to use."}));
+        QCOMPARE(fakedisk::count("verify"), 2);
+        QCOMPARE(apptest::messages(QtInfoMsg).count("close refused: the disk's set-up is running."), 2);
+    }
+
+    void a_disk_lost_after_formatting_is_not_verified()
+    {
+        // Found after the first reset, never again after the one inside format.
+        fakedisk::Script script;
+        script.scan_results = {0, 1, 1, 1, 1, 1, 1};
+        fakedisk::reset(script);
+        int code = -1;
+        const QStringList texts = submit_and_finish("abcd1234", "abcd1234", "", &code);
+        QCOMPARE(code, 0);
+        QCOMPARE(texts, QStringList({"format partition failed, Please unplug the USB and reset the password."}));
+        QCOMPARE(fakedisk::count("scan"), 7);
+        QCOMPARE(fakedisk::count("format"), 1);
+        QCOMPARE(fakedisk::count("verify"), 1); // only the verification before formatting
     }
 
     void a_lost_disk_service_is_named()

@@ -5,6 +5,7 @@
 #include <QDBusMessage>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <stdexcept>
@@ -14,6 +15,7 @@
 
 #include "command_status.h"
 #include "dbus_interface.h"
+#include "protocol_type.h"
 #include "gui_test_support.h"
 
 namespace {
@@ -72,6 +74,34 @@ TEST_P(BusFailureStatus, EachErrorHasItsOwnNonZeroStatus)
 }
 
 INSTANTIATE_TEST_SUITE_P(Dbus, BusFailureStatus, testing::ValuesIn(kErrors));
+
+// --------------------------------------------------- time limits
+TEST(BusTimeout, EachDataCallWaitsForItsRecordsTimeLimitAndAMargin)
+{
+    auto record_with = [](uint32_t seconds) {
+        protocol_cmd_s cmd;
+        memset(&cmd, 0, sizeof(cmd));
+        cmd.timeout = seconds;
+        return QByteArray(reinterpret_cast<const char *>(&cmd), sizeof(cmd));
+    };
+    struct Case {
+        const char *what;
+        QByteArray inbuf;
+        int expected_ms;
+    } cases[] = {
+        {"the catalogue's 10 s", record_with(10), 10000 + DBUS_TIMEOUT_MARGIN_MS},
+        {"a long command, 300 s", record_with(300), 300000 + DBUS_TIMEOUT_MARGIN_MS},
+        {"no limit: the kernel's 60 s", record_with(0), 60000 + DBUS_TIMEOUT_MARGIN_MS},
+        {"beyond what the service takes", record_with(100000), 600000 + DBUS_TIMEOUT_MARGIN_MS},
+        {"a short record", QByteArray(10, '\0'), 60000 + DBUS_TIMEOUT_MARGIN_MS},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(data_call_timeout_ms(c.inbuf), c.expected_ms) << c.what;
+    EXPECT_GT(DBUS_TIMEOUT_MARGIN_MS, 0);
+    // The reset block has no limit of its own: the kernel waits 60 s for it.
+    EXPECT_GT(DBUS_RESET_TIMEOUT_MS, 60 * 1000);
+    EXPECT_GT(DBUS_FORMAT_TIMEOUT_MS, DBUS_RESET_TIMEOUT_MS);
+}
 
 // --------------------------------------------------- against the bus
 class DbusInterfaceTest : public testing::Test {

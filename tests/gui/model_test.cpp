@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <chrono>
+#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -246,6 +247,82 @@ TEST_F(ModelTest, SetThenVerifyUnlocksAndTheDiskIsFoundUnderItsNewName)
     EXPECT_EQ(disks.value("/dev/sdv", false), true) << "unlocked, the disk shows its private area";
 }
 
+// The bytes the disk keeps for its password, from its state file.
+std::string stored_password_hex(const simtest::SimDisk &disk)
+{
+    std::ifstream in(disk.dir() + "/state");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("password=", 0) == 0)
+            return line.substr(9);
+    return "";
+}
+
+std::string hex_of(const QByteArray &bytes)
+{
+    return bytes.toHex().toStdString();
+}
+
+TEST_F(ModelTest, NonAsciiPasswordIsSetAndVerifiedAsItsWholeUtf8Bytes)
+{
+    simtest::SimDisk disk(disk_at(""));
+    start_service();
+    ASSERT_EQ(model()->init(), 0);
+    const QString right = QString::fromUtf8("Pässwort12"); // 10 characters, 11 bytes
+    ASSERT_EQ(model()->set_password(right), 0);
+    EXPECT_EQ(stored_password_hex(disk), hex_of(right.toUtf8())) << "all eleven bytes, not the first ten";
+
+    // One character differs in the last byte: the disk must refuse it.
+    EXPECT_EQ(model()->verify_password(QString::fromUtf8("Pässwort13")), ZV_DISK_ERR_VERIFY);
+    EXPECT_FALSE(saw_vendor_reset(disk));
+    EXPECT_EQ(disk.show().at("tries_left"), "4");
+    EXPECT_EQ(disk.show().at("locked"), "1");
+
+    ASSERT_EQ(model()->verify_password(right), 0);
+    EXPECT_TRUE(saw_vendor_reset(disk));
+    EXPECT_TRUE(disk.wait_present());
+    EXPECT_EQ(disk.show().at("unlocked"), "1");
+}
+
+TEST_F(ModelTest, ASlowResetIsWaitedForAndUnlocks)
+{
+    // The disk takes 30 s to answer the reset: longer than the bus's default
+    // 25 s, shorter than the kernel's 60 s for a command without a limit.
+    simtest::SimDisk disk(disk_at(""));
+    disk.set("reset_ms=30000");
+    start_service();
+    ASSERT_EQ(model()->init(), 0);
+    ASSERT_EQ(model()->set_password("Passw0rd1"), 0);
+    EXPECT_EQ(model()->verify_password("Passw0rd1"), 0) << "not a wrong password";
+    EXPECT_TRUE(saw_vendor_reset(disk));
+    EXPECT_TRUE(disk.wait_present());
+    EXPECT_EQ(disk.show().at("unlocked"), "1");
+    EXPECT_EQ(disk.show().at("tries_left"), "5");
+}
+
+TEST_F(ModelTest, PasswordBeyondTheCatalogueFieldIsRefusedBeforeTheDisk)
+{
+    // Twelve Chinese characters, a letter and a digit: 14 characters, 38 bytes.
+    const QString chinese = QString::fromUtf8("我的密码是安全的密码啊啊a1");
+    ASSERT_EQ(chinese.size(), 14);
+    ASSERT_EQ(chinese.toUtf8().size(), 38);
+    EXPECT_EQ(ZVSecurityDisk::password_field_length(), 32);
+    EXPECT_FALSE(ZVSecurityDisk::password_fits(chinese));
+    const QString thirty_two = QString::fromUtf8("我的密码") +
+                               QString("a1234567890123456789");
+    EXPECT_EQ(thirty_two.toUtf8().size(), 32);
+    EXPECT_TRUE(ZVSecurityDisk::password_fits(thirty_two)) << "exactly the field";
+
+    simtest::SimDisk disk(disk_at(""));
+    start_service();
+    ASSERT_EQ(model()->init(), 0);
+    const size_t before = disk.commands().size();
+    EXPECT_EQ(model()->set_password(chinese), ZV_DISK_ERR_SET_PASSWORD);
+    EXPECT_EQ(model()->verify_password(chinese), ZV_DISK_ERR_VERIFY);
+    EXPECT_EQ(disk.commands().size(), before) << "nothing reached the disk";
+    EXPECT_EQ(disk.show().at("password_set"), "0");
+    EXPECT_EQ(disk.show().at("tries_left"), "5");
+}
+
 TEST_F(ModelTest, ScanWithoutTheDiskLeavesTheNameAlone)
 {
     auto disk = std::make_unique<simtest::SimDisk>(disk_at(""));
@@ -368,8 +445,9 @@ TEST_F(ModelTest, WithoutTheServiceEveryOperationFails)
     QString prompt = "unread";
     EXPECT_EQ(model()->get_password_prompt(prompt), ZV_DISK_ERR_GET_PROMPT);
     EXPECT_EQ(prompt, "unread");
-    EXPECT_EQ(model()->access_disk_status(), 0);
-    EXPECT_EQ(count_message(QtCriticalMsg, "disk is not exist. application exit."), 1);
+    // The disk is still there, only the service is gone: not a vanished disk.
+    EXPECT_EQ(model()->access_disk_status(), 1);
+    EXPECT_EQ(count_message(QtCriticalMsg, "disk is not exist. application exit."), 0);
     EXPECT_EQ(model()->scan_disk_by_sn(), 1);
     EXPECT_EQ(disk_name(), dev);
     EXPECT_EQ(model()->format_disk(), CMD_ERR_BUS_NO_SERVICE);

@@ -26,13 +26,44 @@ int run_event_loop(int guard_ms = ZV_WATCHDOG_PERIOD_MS * 5 / 2)
     return QCoreApplication::exec();
 }
 
+// Runs first: the model is a single object for the whole program.
+TEST(Watchdog, WatchesNothingBeforeADiskIsChosen)
+{
+    ZVSecurityDisk *model = ZVSecurityDisk::GetInstance();
+    guitest::clear_messages();
+    model->start();
+    EXPECT_EQ(run_event_loop(), 99) << "no disk chosen yet: the application keeps running";
+    EXPECT_EQ(guitest::count_message(QtCriticalMsg, "disk is not exist. application exit."), 0);
+
+    // No disk to choose: still nothing to watch.
+    EXPECT_NE(model->init(), 0);
+    EXPECT_EQ(run_event_loop(), 99);
+    EXPECT_EQ(guitest::count_message(QtCriticalMsg, "disk is not exist. application exit."), 0);
+}
+
+TEST(Watchdog, ASlowButPresentDiskDoesNotEndTheProgram)
+{
+    auto disk = std::make_unique<simtest::SimDisk>();
+    auto service = std::make_unique<svctest::ServiceProcess>(guitest::program_bus());
+    ZVSecurityDisk *model = ZVSecurityDisk::GetInstance();
+    ASSERT_EQ(model->init(), 0);
+    // The service stops answering (as while it serves a long command): the
+    // disk does not answer, but it is there.
+    service.reset();
+    guitest::clear_messages();
+    EXPECT_EQ(run_event_loop(), 99) << "the disk is still present: the application keeps running";
+    EXPECT_EQ(guitest::count_message(QtCriticalMsg, "disk is not exist. application exit."), 0);
+    EXPECT_GE(guitest::count_message(QtWarningMsg, "disk[" + disk->dev() + "] did not answer; it is still present."),
+              1);
+    model->set_watchdog(false);
+}
+
 TEST(Watchdog, EndsTheEventLoopOnlyWhenTheDiskIsGoneAndItIsOn)
 {
     auto disk = std::make_unique<simtest::SimDisk>();
     svctest::ServiceProcess service(guitest::program_bus());
     ZVSecurityDisk *model = ZVSecurityDisk::GetInstance();
     ASSERT_EQ(model->init(), 0);
-    model->start();
 
     EXPECT_EQ(run_event_loop(), 99) << "the disk answers: the application keeps running";
 

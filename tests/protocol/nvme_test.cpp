@@ -78,18 +78,45 @@ TEST_F(NvmeTest, WriteThenReadBackWithZeroBasedBlockCount)
     EXPECT_EQ(back, data);
 }
 
-TEST_F(NvmeTest, OpcodeFollowsDataToNotTheOperation)
+TEST_F(NvmeTest, DataToMustAgreeWithTheOperation)
 {
+    // A read record must never write its buffer to the disk, nor a write read.
     struct Case {
+        bool read;
         uint8_t data_to;
+        PROTOCOL_STATUS status;
         uint32_t opcode;
-    } cases[] = {{DATA_FROM_DEV, 0x02}, {DATA_TO_DEV, 0x01}, {DATA_NONE, 0x01}, {DATA_TO_FROM_DEV, 0x01}};
+    } cases[] = {
+        {true, DATA_FROM_DEV, 0, 0x02},
+        {true, DATA_TO_DEV, PTL_ERR_DIRECTION, 0},
+        {true, DATA_NONE, PTL_ERR_DIRECTION, 0},
+        {true, DATA_TO_FROM_DEV, PTL_ERR_DIRECTION, 0},
+        {false, DATA_TO_DEV, 0, 0x01},
+        {false, DATA_FROM_DEV, PTL_ERR_DIRECTION, 0},
+        {false, DATA_NONE, PTL_ERR_DIRECTION, 0},
+    };
+    Bytes before(512);
+    PROTOCOL_CMD_S r0 = rw_record(DATA_FROM_DEV, 3, 1, before);
+    ASSERT_EQ(issue(ops->read, r0), 0);
     for (const Case &c : cases) {
-        Bytes buffer(512);
+        size_t seen = nvme_seen(disk).size();
+        Bytes buffer = pattern(512, 9);
         PROTOCOL_CMD_S cmd = rw_record(c.data_to, 3, 1, buffer);
-        EXPECT_EQ(issue(ops->read, cmd), 0) << "data_to " << int(c.data_to);
-        EXPECT_EQ(last().opcode, c.opcode) << "data_to " << int(c.data_to);
+        EXPECT_EQ(issue(c.read ? ops->read : ops->write, cmd), c.status) << "data_to " << int(c.data_to);
+        if (c.status == 0)
+            EXPECT_EQ(last().opcode, c.opcode) << "data_to " << int(c.data_to);
+        else
+            EXPECT_EQ(nvme_seen(disk).size(), seen) << "nothing sent for data_to " << int(c.data_to);
+        if (c.read)
+            continue;
+        Bytes undo = before;
+        PROTOCOL_CMD_S restore = rw_record(DATA_TO_DEV, 3, 1, undo);
+        ASSERT_EQ(issue(ops->write, restore), 0);
     }
+    Bytes after(512);
+    PROTOCOL_CMD_S r1 = rw_record(DATA_FROM_DEV, 3, 1, after);
+    ASSERT_EQ(issue(ops->read, r1), 0);
+    EXPECT_EQ(after, before) << "no refused record reached the medium";
 }
 
 TEST_F(NvmeTest, ReadWriteRefusalsSendNothing)
@@ -112,9 +139,11 @@ TEST_F(NvmeTest, ReadWriteRefusalsSendNothing)
         if (c.bad_handle) {
             cmd.handle = -1;
             EXPECT_EQ(ops->read(&cmd), c.status) << c.what;
+            cmd.data_to = DATA_TO_DEV;
             EXPECT_EQ(ops->write(&cmd), c.status) << c.what;
         } else {
             EXPECT_EQ(issue(ops->read, cmd), c.status) << c.what;
+            cmd.data_to = DATA_TO_DEV;
             EXPECT_EQ(issue(ops->write, cmd), c.status) << c.what;
         }
     }
@@ -141,7 +170,7 @@ TEST_F(NvmeTest, ReadWriteReturnTheRequestResultUnchanged)
         PROTOCOL_CMD_S cmd = rw_record(c.data_to, c.lba, c.sectors, buffer);
         size_t before = nvme_seen(disk).size();
         errno = 0;
-        EXPECT_EQ(issue(ops->read, cmd), c.result) << c.what;
+        EXPECT_EQ(issue(c.data_to == DATA_FROM_DEV ? ops->read : ops->write, cmd), c.result) << c.what;
         if (c.result == -1) {
             EXPECT_EQ(errno, EINVAL) << c.what;
             EXPECT_EQ(nvme_seen(disk).size(), before) << c.what << ": refused before the controller";

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common.h"
+#include "linux/linux_common.h"
 #include "device_helpers.h"
 
 namespace {
@@ -86,21 +87,70 @@ TEST_F(ScsiTest, SixteenByteWriteAndTenByteReadRoundTrip)
     EXPECT_EQ(back, data);
 }
 
-TEST_F(ScsiTest, TenByteReadCutsTheLbaToItsLow32Bits)
+TEST_F(ScsiTest, TenByteFormRefusesWhatItsFieldsCannotCarry)
 {
+    // A write meant for LBA 2^32+5 must never land on LBA 5.
     Bytes sector = pattern(512, 2);
     PROTOCOL_CMD_S w = rw_record(DATA_TO_DEV, 5, 1, sector, 16);
     ASSERT_EQ(issue(ops->write, w), 0);
 
-    Bytes back(512);
-    PROTOCOL_CMD_S r = rw_record(DATA_FROM_DEV, 0x100000005ull, 1, back, 10);
-    ASSERT_EQ(issue(ops->read, r), 0);
-    EXPECT_EQ(last_cdb(), (Bytes{0x28, 0, 0, 0, 0, 5, 0, 0, 1, 0}));
-    EXPECT_EQ(back, sector) << "the disk read LBA 5";
+    struct Case {
+        const char *what;
+        uint64_t lba;
+        uint32_t sectors;
+        PROTOCOL_STATUS status;
+    } cases[] = {
+        {"LBA above 32 bits", 0x100000005ull, 1, PTL_ERR_LBA_RANGE},
+        {"count above 16 bits", 0, 0x10001, PTL_ERR_COUNT_RANGE},
+    };
+    size_t before = cdbs_seen(disk).size();
+    for (const Case &c : cases) {
+        Bytes buffer(static_cast<size_t>(c.sectors) * 512);
+        PROTOCOL_CMD_S r = rw_record(DATA_FROM_DEV, c.lba, c.sectors, buffer, 10);
+        EXPECT_EQ(issue(ops->read, r), c.status) << c.what;
+        PROTOCOL_CMD_S wr = rw_record(DATA_TO_DEV, c.lba, c.sectors, buffer, 10);
+        EXPECT_EQ(issue(ops->write, wr), c.status) << c.what;
+    }
+    EXPECT_EQ(cdbs_seen(disk).size(), before) << "nothing reached the disk";
 
-    PROTOCOL_CMD_S wide = rw_record(DATA_FROM_DEV, 0x100000005ull, 1, back, 16);
-    EXPECT_EQ(PTL_STATUS_KIND(issue(ops->read, wide)), PTL_ERR_READ_WRITE) << "READ (16) keeps all 64 bits";
-    EXPECT_EQ(last_cdb()[5], 0x01);
+    Bytes back(512);
+    PROTOCOL_CMD_S r5 = rw_record(DATA_FROM_DEV, 5, 1, back, 10);
+    ASSERT_EQ(issue(ops->read, r5), 0);
+    EXPECT_EQ(back, sector) << "LBA 5 unchanged";
+
+    // Without a length of its own the request takes the 16-byte form when it must.
+    PROTOCOL_CMD_S wide = rw_record(DATA_FROM_DEV, 0x100000005ull, 1, back, 0);
+    EXPECT_EQ(PTL_STATUS_KIND(issue(ops->read, wide)), PTL_ERR_READ_WRITE) << "beyond this disk's end";
+    EXPECT_EQ(wide.u.rw.scsi_len, 16u);
+    EXPECT_EQ(last_cdb()[0], 0x88);
+    EXPECT_EQ(last_cdb()[5], 0x01) << "READ (16) keeps all 64 bits";
+}
+
+TEST(SgTransfer, AReadThatMovedLessThanAskedIsRefused)
+{
+    struct Case {
+        const char *what;
+        int direction;
+        uint32_t dxfer_len;
+        int resid;
+        uint32_t expected;
+        PROTOCOL_STATUS status;
+    } cases[] = {
+        {"everything moved", SG_DXFER_FROM_DEV, 1024, 0, 1024, PTL_SUCCESS},
+        {"one sector of two", SG_DXFER_FROM_DEV, 1024, 512, 1024, PTL_ERR_SHORT_TRANSFER},
+        {"one byte short", SG_DXFER_FROM_DEV, 512, 1, 512, PTL_ERR_SHORT_TRANSFER},
+        {"a larger buffer than the command", SG_DXFER_FROM_DEV, 1024, 512, 512, PTL_SUCCESS},
+        {"nothing asked", SG_DXFER_FROM_DEV, 512, 512, 0, PTL_SUCCESS},
+        {"a write", SG_DXFER_TO_DEV, 512, 512, 512, PTL_SUCCESS},
+    };
+    for (const Case &c : cases) {
+        struct sg_io_hdr hdr;
+        memset(&hdr, 0, sizeof(hdr));
+        hdr.dxfer_direction = c.direction;
+        hdr.dxfer_len = c.dxfer_len;
+        hdr.resid = c.resid;
+        EXPECT_EQ(check_transfer(&hdr, c.expected), c.status) << c.what;
+    }
 }
 
 TEST_F(ScsiTest, RefusalsBeforeAnyIo)

@@ -182,6 +182,52 @@ TEST_F(ServiceTest, ResetAfterVerificationUnlocksTheDisk)
     EXPECT_GT(std::stoull(state.at("presented_sectors")), 0x80000u);
 }
 
+TEST_F(ServiceTest, ResetRefusedByTheDiskIsAFailure)
+{
+    svctest::ServiceProcess service(bus);
+    ASSERT_EQ(call_data(conn, "send_cmd", qdev, password_record(0xFA), sector_with("Passw0rd1"), nullptr), 0);
+    ASSERT_EQ(call_data(conn, "send_cmd", qdev, password_record(0xFB), sector_with("Passw0rd1"), nullptr), 0);
+    disk.set("reset_refused=1");
+    // CHECK CONDITION: the disk did not reset, and says so.
+    EXPECT_EQ(call_simple(conn, "reset", qdev), PTL_STATUS(0x02, PTL_ERR_RESET_REFUSED));
+    EXPECT_EQ(disk.show().at("present"), "1");
+    EXPECT_EQ(disk.show().at("locked"), "1") << "still presenting its public area";
+
+    disk.set("reset_refused=0");
+    EXPECT_EQ(call_simple(conn, "reset", qdev), 0) << "the disk left the bus: reset";
+    ASSERT_TRUE(svctest::wait_present(disk));
+    EXPECT_EQ(disk.show().at("locked"), "0");
+}
+
+// The installed unit keeps the service in the host's mount namespace, where
+// the desktop mounts the disk, and limits it to SCSI disks.
+TEST(ServiceUnit, HostMountNamespaceAndOnlySerialDisks)
+{
+    std::ifstream in(ZV_SERVICE_UNIT);
+    ASSERT_TRUE(in.good()) << ZV_SERVICE_UNIT;
+    std::map<std::string, std::vector<std::string>> settings;
+    for (std::string line; std::getline(in, line);) {
+        size_t eq = line.find('=');
+        if (line.empty() || line[0] == '#' || line[0] == '[' || eq == std::string::npos)
+            continue;
+        settings[line.substr(0, eq)].push_back(line.substr(eq + 1));
+    }
+    for (const char *directive :
+         {"PrivateTmp", "PrivateDevices", "PrivateMounts", "ProtectSystem", "ProtectHome", "ProtectKernelTunables",
+          "ProtectKernelModules", "ProtectKernelLogs", "ProtectControlGroups", "ProtectProc", "ProcSubset",
+          "ReadOnlyPaths", "ReadWritePaths", "InaccessiblePaths", "ExecPaths", "NoExecPaths", "TemporaryFileSystem",
+          "BindPaths", "BindReadOnlyPaths", "RootDirectory", "RootImage", "MountFlags", "MountAPIVFS",
+          "RuntimeDirectory", "StateDirectory", "CacheDirectory", "LogsDirectory", "ConfigurationDirectory",
+          "LogNamespace", "PrivateIPC"})
+        EXPECT_EQ(settings.count(directive), 0u) << directive << " would give the service a mount namespace";
+    EXPECT_EQ(settings["DevicePolicy"], std::vector<std::string>{"closed"});
+    EXPECT_EQ(settings["DeviceAllow"], std::vector<std::string>{"block-sd rw"});
+    // The rest of the hardening stays.
+    for (const char *kept : {"NoNewPrivileges", "PrivateNetwork", "RestrictNamespaces", "CapabilityBoundingSet",
+                             "MemoryDenyWriteExecute", "SystemCallFilter"})
+        EXPECT_EQ(settings.count(kept), 1u) << kept;
+}
+
 TEST_F(ServiceTest, SecondServiceEndsWithStatusOne)
 {
     svctest::ServiceProcess service(bus);

@@ -109,6 +109,47 @@ INSTANTIATE_TEST_SUITE_P(States, VendorReset,
                                            ResetCase{"verified", true, true, "private"}),
                          [](const auto &info) { return std::string(info.param.name); });
 
+TEST(VendorReset, RefusedResetIsCheckConditionAndTheDiskStays) {
+    SimDisk disk(long_absence());
+    const std::string dev = disk.dev();
+    disk.set("reset_refused=1");
+    EXPECT_EQ(disk.show()["reset_refused"], "1");
+    const std::string generation = disk.show()["generation"];
+    Fd fd(dev, O_RDWR);
+    ASSERT_TRUE(fd.ok());
+    SgResult reset = vendor_reset(fd.get());
+    ASSERT_EQ(reset.ret, 0);
+    EXPECT_EQ(reset.status, 0x02) << "CHECK CONDITION";
+    EXPECT_EQ(reset.host_status, 0);
+    EXPECT_TRUE(identify(fd.get()).good()) << "still on the bus";
+    EXPECT_EQ(disk.show()["present"], "1");
+    EXPECT_EQ(disk.show()["generation"], generation);
+
+    disk.set("reset_refused=0");
+    EXPECT_TRUE(vendor_reset(fd.get()).good());
+    EXPECT_EQ(disk.show()["present"], "0");
+}
+
+TEST(VendorReset, SlowResetStaysOnTheBusUntilItAnswers) {
+    SimDisk disk(long_absence());
+    const std::string dev = disk.dev();
+    disk.set("reset_ms=1500");
+    EXPECT_EQ(disk.show()["reset_ms"], "1500");
+    Fd fd(dev, O_RDWR);
+    ASSERT_TRUE(fd.ok());
+    SgResult reset;
+    std::thread resetting([&] { reset = vendor_reset(fd.get()); });
+    // While the command is in flight the disk is still there and answers.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(disk.show()["present"], "1");
+    Fd other(dev, O_RDWR);
+    EXPECT_TRUE(other.ok());
+    EXPECT_TRUE(identify(other.get()).good());
+    resetting.join();
+    EXPECT_TRUE(reset.good());
+    EXPECT_EQ(disk.show()["present"], "0") << "gone once it answered";
+}
+
 TEST(VendorReset, ComesBackUnderTheNextNameWithTheSameSerial) {
     SimDisk disk(long_absence());
     const std::string old_dev = disk.dev();

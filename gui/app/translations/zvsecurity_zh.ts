@@ -222,6 +222,10 @@
         <translation>密码无效，密码必须由8-16位数字和字母组成。</translation>
     </message>
     <message>
+        <source>The password is too long for the disk: it keeps at most %1 bytes, and a character outside A-Z, a-z and 0-9 takes two to four of them. Please choose a shorter password.</source>
+        <translation>密码对U盘来说太长：U盘最多保存%1个字节，字母A-Z、a-z和数字0-9以外的字符每个占两到四个字节。请选择较短的密码。</translation>
+    </message>
+    <message>
         <source>The password is not the same twice.</source>
         <translation>两次输入密码必须相同。</translation>
     </message>
