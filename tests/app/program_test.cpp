@@ -511,6 +511,8 @@ TEST_F(ProgramTest, OnWaylandTheFirstPageShowsAndTheProgramEndsWithZero)
     disk.reset(); // the user pulls the disk out
     EXPECT_EQ(program.wait(60000), 0);
     EXPECT_NE(log_text().find("disk is not exist. application exit."), std::string::npos) << log_text();
+}
+
 // Every byte the disk presents, read through its node.
 std::string contents(const std::string &dev)
 {

@@ -51,11 +51,26 @@ namespace {
 
 TEST(ServiceLog, EveryAnswer260HasItsOpenFailureLine)
 {
-    PROTOCOL_CMD_S cmd;
-    memset(&cmd, 0, sizeof(cmd));
-    cmd.buffer_len = 512;
-    cmd.timeout = 10;
-    QByteArray record(reinterpret_cast<const char *>(&cmd), sizeof(cmd));
+    // The records the program sends, so that the catalogue's check lets
+    // each call through to the open.
+    std::vector<catalogue_command> catalogue;
+    ASSERT_TRUE(catalogue_read_commands(ZV_SECURITY_CMD_XML, catalogue));
+    auto record_of = [&](catalogue_category v_category, const char *v_subname) {
+        for (const catalogue_command &c : catalogue)
+            if (c.category == v_category && c.subname == v_subname)
+                return QByteArray(reinterpret_cast<const char *>(&c.record), sizeof(c.record));
+        return QByteArray();
+    };
+    struct Method {
+        data_method method;
+        catalogue_category category;
+        const char *subname;
+    } methods[] = {
+        {METHOD_GETIDENTIFY, CATEGORY_SENDCMD, "identify"},
+        {METHOD_READ, CATEGORY_READ, "readparam"},
+        {METHOD_WRITE, CATEGORY_WRITE, "writeparam"},
+        {METHOD_SEND_CMD, CATEGORY_SENDCMD, "verifypwd"},
+    };
     struct Case {
         const char *what;
         QByteArray name;
@@ -64,12 +79,16 @@ TEST(ServiceLog, EveryAnswer260HasItsOpenFailureLine)
         {"an empty name", ""},
     };
     for (const Case &c : cases) {
-        for (data_method method : {METHOD_GETIDENTIFY, METHOD_READ, METHOD_WRITE, METHOD_SEND_CMD}) {
+        for (const Method &m : methods) {
+            const QByteArray record = record_of(m.category, m.subname);
+            ASSERT_FALSE(record.isEmpty()) << "no catalogue entry for method " << m.method;
             g_lines.clear();
             QByteArray out;
-            EXPECT_EQ(run_data_method(&g_system_disks, method, c.name, record, QByteArray(512, '\0'), out), 260)
-                << c.what << ", method " << method;
-            EXPECT_EQ(count_of("getFd info open disk handle failed"), 1) << c.what << ", method " << method;
+            EXPECT_EQ(run_data_method(&g_system_disks, catalogue, m.method, c.name, record,
+                                      QByteArray(CATALOGUE_MAX_SECTOR_COUNT * CATALOGUE_SECTOR_SIZE, '\0'), out),
+                      260)
+                << c.what << ", method " << m.method;
+            EXPECT_EQ(count_of("getFd info open disk handle failed"), 1) << c.what << ", method " << m.method;
         }
         g_lines.clear();
         EXPECT_EQ(reset_disk(&g_system_disks, c.name), 260) << c.what;
