@@ -58,7 +58,7 @@ void zv_tcmu_read_entry(const uint8_t *map, uint32_t pos, struct zv_tcmu_entry *
         out->kind = ZV_TCMU_OTHER;
         return;
     }
-    out->cdb_off = base + e->req.cdb_off;
+    out->cdb_off = e->req.cdb_off;   /* from the mailbox, unlike the entry */
     out->iov_cnt = e->req.iov_cnt;
     out->iov_off = base + offsetof(struct tcmu_cmd_entry, req.iov);
 }

@@ -243,10 +243,7 @@ public:
             throw;
         }
         install_signals();
-        fabric_job([this, &fabric] {
-            fabric.add_lun();
-            if (!opts_.ready_file.empty()) write_file_atomic(opts_.ready_file, name_of_disk());
-        });
+        fabric_job([this, &fabric] { add_and_announce(fabric); });
         while (!g_stop.load()) {
             serve_once();
             if (reset_pending_ && !job_running()) {
@@ -269,9 +266,14 @@ public:
     }
 
 private:
-    std::string name_of_disk() const {
-        DiskState s = load_state(d_);
-        return s.serial + "\n";
+    // Puts the unit on the fabric (the kernel probes it before this returns)
+    // and tells whoever waits which presentation is now on it.
+    void add_and_announce(Fabric &fabric) {
+        fabric.add_lun();
+        if (opts_.ready_file.empty()) return;
+        DiskState s;
+        if (try_load_state(d_, &s))
+            write_file_atomic(opts_.ready_file, "generation=" + std::to_string(s.generation) + "\n");
     }
 
     void open_ring(const std::string &uio) {
@@ -436,7 +438,7 @@ private:
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(kArrivalPollMs));
         }
-        fabric.add_lun();
+        add_and_announce(fabric);
     }
 
     // A power cycle made with the tool (`replug`) while served: the kernel
@@ -446,9 +448,9 @@ private:
         if (!try_load_state(d_, &s) || !s.present || s.generation == known_generation_.load())
             return;
         known_generation_.store(s.generation);
-        fabric_job([&fabric] {
+        fabric_job([this, &fabric] {
             fabric.remove_lun();
-            fabric.add_lun();
+            add_and_announce(fabric);
         });
     }
 

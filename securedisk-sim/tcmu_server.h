@@ -15,7 +15,9 @@ struct ServeOptions {
     std::string dir;    // the disk's state directory
     std::string name;   // backstore name; empty: "zv" + the serial, lower case
     std::string configfs = "/sys/kernel/config/target";
-    std::string ready_file;   // written once the disk is on the fabric
+    // Rewritten with "generation=N" each time the kernel has probed the disk
+    // (N: the state's generation then), so that callers can wait for it.
+    std::string ready_file;
 };
 
 // Serves until SIGTERM or SIGINT, then takes the disk off the fabric and
