@@ -324,7 +324,14 @@ std::map<std::string, std::string> SimDisk::show() const {
     return kv;
 }
 
-std::string SimDisk::dev() const { return on_kernel() ? kernel_dev() : show()["dev"]; }
+// On the kernel the disk is touched only once it is there: a disk on its
+// way back from a reset is waited for (as a host waits for a re-plugged
+// disk), which the preload does at the next open.
+std::string SimDisk::dev() const {
+    if (!on_kernel()) return show()["dev"];
+    wait_present();
+    return kernel_dev();
+}
 
 int SimDisk::tool(const std::string &args) const {
     int status = 0;
