@@ -84,10 +84,11 @@ TEST_P(VendorReset, DiskLeavesAndComesBack) {
     EXPECT_EQ(dead.err, ENODEV);
     EXPECT_EQ(disk.show()["present"], "0");
 
-    // The absence ends: back with the same serial (on the kernel under a new
-    // name, as the old node is still held).
+    // The absence ends: back with the same serial, under a new name, as the
+    // old node is still held (the kernel keeps its name until the last close).
     disk.set("reenum_ms=0");
     ASSERT_TRUE(disk.wait_present());
+    EXPECT_NE(disk.dev(), dev);
     Fd back(disk.dev(), O_RDWR);
     ASSERT_TRUE(back.ok()) << back.open_errno();
     EXPECT_EQ(vpd_serial(back.get()), before.at("serial"));
