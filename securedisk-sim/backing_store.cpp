@@ -204,7 +204,15 @@ void flush_block_device(const std::string &path) {
 void wipe_image(const std::string &path, uint64_t bytes) {
     std::vector<std::string> loops = loops_backed_by(path);
     if (loops.empty()) {
-        create_sparse_image(path, bytes);
+        // Emptied in place: a descriptor held on the image (the ring front
+        // end's, or a program's in image mode) reads the zeros too.
+        Fd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+        if (fd.get() < 0) {
+            create_sparse_image(path, bytes);
+            return;
+        }
+        if (::ftruncate(fd.get(), 0) != 0 || ::ftruncate(fd.get(), static_cast<off_t>(bytes)) != 0)
+            throw_errno("cannot empty " + path);
         return;
     }
     auto flush_all = [&loops]() {

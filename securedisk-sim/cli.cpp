@@ -30,6 +30,7 @@
 #include "nvme_controller.h"
 #include "sim_util.h"
 #include "smart_data.h"
+#include "tcmu_server.h"
 
 namespace zvsim {
 namespace {
@@ -71,6 +72,9 @@ const char kHelp[] =
     "  log DIR                  the command record\n"
     "  lsblk [DIR...] [LSBLK OPTIONS]   lsblk plus the simulated disks\n"
     "  remove DIR               detach, remove its nodes, delete DIR\n"
+    "  serve DIR [--name NAME] [--ready FILE]\n"
+    "      (root, in a kernel with target_core_user and tcm_loop) put a disk made\n"
+    "      with --backing image behind the kernel's SCSI stack until SIGTERM\n"
     "  help\n";
 
 // ------------------------------------------------------------ helpers
@@ -703,6 +707,23 @@ int cmd_lsblk(const std::vector<std::string> &args) {
     return 0;
 }
 
+// ------------------------------------------------------------ serve
+int cmd_serve(const std::vector<std::string> &args) {
+    if (args.empty() || starts_with(args[0], "-")) throw UsageError("serve needs a DIR");
+    ServeOptions o;
+    o.dir = args[0];
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string &opt = args[i];
+        if (i + 1 >= args.size()) throw UsageError(opt + " needs a value");
+        const std::string &val = args[++i];
+        if (opt == "--name") o.name = val;
+        else if (opt == "--ready") o.ready_file = val;
+        else throw UsageError("unknown option " + opt);
+    }
+    if (!o.name.empty() && !valid_serial(o.name)) throw UsageError("--name: 1 to 20 of A-Z a-z 0-9 - _ .");
+    return serve_disk(o);
+}
+
 // ------------------------------------------------------------ main
 int run(int argc, char **argv) {
     if (argc < 2) {
@@ -723,6 +744,7 @@ int run(int argc, char **argv) {
     if (cmd == "log") return cmd_log(args);
     if (cmd == "remove") return cmd_remove(args);
     if (cmd == "lsblk") return cmd_lsblk(args);
+    if (cmd == "serve") return cmd_serve(args);
     throw UsageError("unknown command " + cmd + " (see securedisk-sim help)");
 }
 

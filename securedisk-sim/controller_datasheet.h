@@ -43,6 +43,9 @@ constexpr size_t kCdb16 = 16;
 constexpr uint8_t kVendorResetCdb[kCdb16] = {
     0xEE, 0xB0, 0x00, 0x00, 0x00, 0x00, 0x62, 0x00,
     0x04, 0x00, 0x00, 0x00, 0xAA, 0x99, 0x00, 0x00};
+// Behind the kernel's target layer a vendor-group block (0xC0-0xFF) arrives
+// with the group's length, 10 bytes: the reset block is then known by these.
+constexpr size_t kVendorResetCutLen = kCdb10;
 
 // Status bytes.
 constexpr uint8_t kStatusGood = 0x00;
@@ -67,6 +70,7 @@ constexpr Asc kAscUnrecoveredReadError = {0x11, 0x00};
 constexpr Asc kAscInvalidOpcode = {0x20, 0x00};
 constexpr Asc kAscLbaOutOfRange = {0x21, 0x00};
 constexpr Asc kAscInvalidFieldInCdb = {0x24, 0x00};
+constexpr Asc kAscLunNotSupported = {0x25, 0x00};
 
 // Sense data formats.
 constexpr uint8_t kSenseFixed = 0x70;

@@ -118,12 +118,37 @@ bool names_disk_or_partition(const std::string &path, const std::string &dev, Di
     return true;
 }
 
-void arrive(const DiskDir &d, DiskState &s, bool take_next_dev) {
+// The name after `dev` that nothing in /dev holds: the last letter counts
+// on (with a carry), as the kernel's sd driver hands out sda, sdb, ...
+std::string next_free_name(const std::string &dev) {
+    std::string name = dev;
+    for (int attempt = 0; attempt < 26 * 26; ++attempt) {
+        size_t i = name.size() - 1;
+        while (name[i] == 'z' && name[i - 1] >= 'a' && name[i - 1] <= 'z') name[i--] = 'a';
+        if (name[i] == 'z') return dev;
+        ++name[i];
+        struct stat st;
+        if (::lstat(name.c_str(), &st) != 0 && errno == ENOENT) return name;
+    }
+    return dev;
+}
+
+void arrive(const DiskDir &d, DiskState &s, bool take_next_dev, bool name_given) {
+    // The previous presentation's loop device outlives its detach while a
+    // descriptor holds it: the kernel keeps a held disk's name until the last
+    // close, so the disk comes back under the next free name.
+    const bool old_held =
+        s.mode == BackingMode::Loop && !s.dev.empty() && !s.present &&
+        !loops_backed_by(d.image(s.presented_area())).empty();
     if (take_next_dev && !s.next_dev.empty()) {
         struct stat st;
-        if (::lstat(s.next_dev.c_str(), &st) != 0 && errno == ENOENT) s.dev = s.next_dev;
+        if (::lstat(s.next_dev.c_str(), &st) != 0 && errno == ENOENT) {
+            s.dev = s.next_dev;
+            name_given = true;
+        }
         s.next_dev.clear();
     }
+    if (old_held && !name_given) s.dev = next_free_name(s.dev);
     s.unlocked = s.password_set && s.verified;
     present_area(d, s);
     s.present = true;
@@ -182,7 +207,7 @@ void power_cycle(const DiskDir &d, DiskState &s, const std::string &new_dev) {
     s.verified = false;
     ++s.power_cycles;
     if (!new_dev.empty()) s.dev = new_dev;
-    arrive(d, s, false);
+    arrive(d, s, false, !new_dev.empty());
 }
 
 void wipe_private_area(const DiskDir &d, DiskState &s) {

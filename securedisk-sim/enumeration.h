@@ -14,7 +14,9 @@ namespace zvsim {
 // Puts the disk on the bus, presenting the private area when a verification
 // succeeded since power-up, else the public one. With take_next_dev the disk
 // arrives under next_dev (if that name is free) and next_dev is consumed.
-void arrive(const DiskDir &d, DiskState &s, bool take_next_dev);
+// Otherwise, unless name_given, a disk whose previous node is still held
+// open arrives under the next free name, as the kernel names it.
+void arrive(const DiskDir &d, DiskState &s, bool take_next_dev, bool name_given = false);
 
 // Takes the disk off the bus: its nodes vanish and its loop is detached.
 void depart(const DiskDir &d, DiskState &s);

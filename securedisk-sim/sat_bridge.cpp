@@ -200,9 +200,12 @@ BridgeResult read_write(DiskState &s, DiskMedia &m, const Cdb &c, HostData &h) {
     return data_in(h, buf.data(), bytes);
 }
 
-BridgeResult vendor_reset(const DiskState &s, const Cdb &c) {
-    if (c.len != scsi::kCdb16 || std::memcmp(c.b, scsi::kVendorResetCdb, scsi::kCdb16) != 0)
-        return invalid_field();
+BridgeResult vendor_reset(const DiskState &s, const Cdb &c, CdbDelivery delivery) {
+    const bool whole =
+        c.len == scsi::kCdb16 && std::memcmp(c.b, scsi::kVendorResetCdb, scsi::kCdb16) == 0;
+    const bool cut = delivery == CdbDelivery::GroupLength && c.len == scsi::kVendorResetCutLen &&
+                     std::memcmp(c.b, scsi::kVendorResetCdb, scsi::kVendorResetCutLen) == 0;
+    if (!whole && !cut) return invalid_field();
     if (s.reset_refused) return illegal(scsi::kAscInvalidOpcode);
     BridgeResult r = good();
     r.leave_bus = true;
@@ -377,8 +380,10 @@ std::vector<uint8_t> fixed_sense(uint8_t key, uint8_t asc, uint8_t ascq) {
     return d;
 }
 
+BridgeResult bridge_refusal(uint8_t key, scsi::Asc asc) { return check_fixed(key, asc); }
+
 BridgeResult bridge_execute(DiskState &s, DiskMedia &media, const uint8_t *cdb, size_t cdb_len,
-                            HostData &host) {
+                            HostData &host, CdbDelivery delivery) {
     Cdb c;
     c.len = std::min(cdb_len, kMaxCdb);
     std::memcpy(c.b, cdb, c.len);
@@ -402,7 +407,7 @@ BridgeResult bridge_execute(DiskState &s, DiskMedia &media, const uint8_t *cdb, 
     case scsi::kAtaPassThrough16:
         return pass_through(s, media, c, host);
     case scsi::kVendorReset:
-        return vendor_reset(s, c);
+        return vendor_reset(s, c, delivery);
     default:
         return illegal(scsi::kAscInvalidOpcode);
     }

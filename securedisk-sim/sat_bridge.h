@@ -30,9 +30,18 @@ struct BridgeResult {
     std::string summary;            // outcome for the command record
 };
 
+// How the command block reached the bridge: whole, as a USB host sends it,
+// or with the length the kernel's target layer takes from the operation
+// code's group (a 16-byte vendor block then arrives cut to its first 10).
+enum class CdbDelivery { Whole, GroupLength };
+
 // Runs one CDB (up to 32 bytes) against the disk.
 BridgeResult bridge_execute(DiskState &s, DiskMedia &media, const uint8_t *cdb, size_t cdb_len,
-                            HostData &host);
+                            HostData &host, CdbDelivery delivery = CdbDelivery::Whole);
+
+// Fixed-format CHECK CONDITION for a command the logical unit cannot take
+// (the disk is off the bus, or the front end cannot move its data).
+BridgeResult bridge_refusal(uint8_t key, scsi::Asc asc);
 
 // Fixed-format sense data (response code 0x70).
 std::vector<uint8_t> fixed_sense(uint8_t key, uint8_t asc, uint8_t ascq);

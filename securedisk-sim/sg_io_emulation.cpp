@@ -21,8 +21,8 @@
 #include "disk_media.h"
 #include "enumeration.h"
 #include "fd_media.h"
+#include "host_command.h"
 #include "nvme_emulation.h"
-#include "sat_bridge.h"
 #include "sim_util.h"
 
 namespace zvsim {
@@ -160,14 +160,9 @@ int sg_io(int fd, const FdBinding &b, sg_io_hdr *h) {
             return ENODEV;
         }
         FdMedia media(fd, d, s.bad_sectors);
-        r = bridge_execute(s, media, h->cmdp, h->cmd_len, host);
-        ++s.commands;
-        append_command_record(d, "seq=" + std::to_string(s.commands) +
-                                     " cdb=" + to_hex(h->cmdp, h->cmd_len) +
-                                     " dir=" + direction_name(h->dxfer_direction) +
-                                     " len=" + std::to_string(h->dxfer_len) + " " + r.summary);
+        r = run_host_command(d, s, media, h->cmdp, h->cmd_len, direction_name(h->dxfer_direction),
+                             h->dxfer_len, host);
         if (r.leave_bus && s.reset_ms > 0) reset_ms = s.reset_ms;   // leaves once it answers
-        else if (r.leave_bus) leave_bus_for_reset(d, s);
         save_state(d, s);
         return 0;
     };

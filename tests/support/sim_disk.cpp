@@ -10,6 +10,8 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <csignal>
+#include <iterator>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -188,6 +190,20 @@ std::string record_field(const std::string &line, const std::string &key) {
     return "";
 }
 
+namespace {
+// What the kernel's sd driver sends a disk on its own: the probe (INQUIRY,
+// READ CAPACITY, MODE SENSE, REPORT SUPPORTED OPERATION CODES), the media
+// check and the medium lock at every first open (TEST UNIT READY, PREVENT
+// ALLOW MEDIUM REMOVAL), the partition scan (READ (10)) and the cache flush
+// (SYNCHRONIZE CACHE).
+bool sent_by_the_sd_driver(const std::string &cdb_hex) {
+    static const char *const kOwn[] = {"00", "12", "1a", "1e", "25", "28", "35", "5a", "9e", "a3"};
+    for (const char *op : kOwn)
+        if (cdb_hex.compare(0, 2, op) == 0) return true;
+    return false;
+}
+}  // namespace
+
 SimDisk::SimDisk(SimDiskOptions opts) {
     sweep_abandoned_disks();
     std::string tmpl = state_base() + "/" + kDirPrefix + "XXXXXX";
@@ -205,7 +221,8 @@ SimDisk::SimDisk(SimDiskOptions opts) {
     if (!opts.private_size.empty()) args += " --private-size " + shell_quote(opts.private_size);
     if (opts.reenum_ms >= 0) args += " --reenum-ms " + std::to_string(opts.reenum_ms);
     if (!opts.next_dev.empty()) args += " --next-dev " + shell_quote(opts.next_dev);
-    if (!opts.backing.empty()) args += " --backing " + shell_quote(opts.backing);
+    if (on_kernel()) args += " --backing image";   // the kernel makes the nodes
+    else if (!opts.backing.empty()) args += " --backing " + shell_quote(opts.backing);
     int status = 0;
     std::string err = tool_output(args + " 2>&1", &status);
     if (status != 0) {
@@ -213,12 +230,79 @@ SimDisk::SimDisk(SimDiskOptions opts) {
         ::rmdir(dir_.c_str());
         throw std::runtime_error("securedisk-sim create failed: " + err);
     }
+    if (on_kernel()) {
+        serve();
+        return;
+    }
     std::vector<std::string> dirs = sim_dirs();
     dirs.push_back(dir_);
     set_sim_dirs(dirs);
 }
 
+bool SimDisk::on_kernel() {
+    const char *env = std::getenv("SECUREDISK_SIM_SERVE");
+    return env && std::string(env) == "1";
+}
+
+void SimDisk::serve() {
+    const std::string ready = served_file();
+    server_ = ::fork();
+    if (server_ < 0) throw std::runtime_error("fork failed");
+    if (server_ == 0) {
+        const std::string tool = cli();
+        ::execl(tool.c_str(), tool.c_str(), "serve", dir_.c_str(), "--ready", ready.c_str(),
+                static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!served()) {
+        int st = 0;
+        if (::waitpid(server_, &st, WNOHANG) == server_) {
+            server_ = -1;
+            throw std::runtime_error("securedisk-sim serve stopped at once");
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            throw std::runtime_error("the kernel did not probe the served disk");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+std::string SimDisk::served_file() const { return dir_ + "/served"; }
+
+// The kernel has probed the disk's current presentation.
+bool SimDisk::served() const {
+    std::ifstream in(served_file());
+    std::string line;
+    if (!std::getline(in, line)) return false;
+    return line == "generation=" + show()["generation"] && !kernel_dev().empty();
+}
+
+// The disk node whose unit serial number (VPD page 0x80) is this disk's.
+std::string SimDisk::kernel_dev() const {
+    const std::string serial = show()["serial"];
+    DIR *d = ::opendir("/sys/block");
+    if (!d) return "";
+    std::string found;
+    while (dirent *e = ::readdir(d)) {
+        std::string name = e->d_name;
+        if (name.rfind("sd", 0) != 0) continue;
+        std::ifstream in("/sys/block/" + name + "/device/vpd_pg80", std::ios::binary);
+        std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (page.size() > 4 && page.substr(4) == serial && exists("/dev/" + name)) {
+            found = "/dev/" + name;
+            break;
+        }
+    }
+    ::closedir(d);
+    return found;
+}
+
 SimDisk::~SimDisk() {
+    if (server_ > 0) {
+        ::kill(server_, SIGTERM);
+        int st = 0;
+        ::waitpid(server_, &st, 0);
+    }
     std::vector<std::string> dirs = sim_dirs();
     std::vector<std::string> kept;
     for (const auto &d : dirs)
@@ -240,11 +324,21 @@ std::map<std::string, std::string> SimDisk::show() const {
     return kv;
 }
 
-std::string SimDisk::dev() const { return show()["dev"]; }
+// On the kernel the disk is touched only once it is there: a disk on its
+// way back from a reset is waited for (as a host waits for a re-plugged
+// disk), which the preload does at the next open.
+std::string SimDisk::dev() const {
+    if (!on_kernel()) return show()["dev"];
+    wait_present();
+    return kernel_dev();
+}
 
 int SimDisk::tool(const std::string &args) const {
     int status = 0;
     tool_output(args, &status);
+    // A power cycle on the kernel: done once the kernel has probed the disk
+    // again, as a user sees a re-plugged disk.
+    if (status == 0 && on_kernel() && args.rfind("replug", 0) == 0) wait_present();
     return status;
 }
 
@@ -256,8 +350,11 @@ std::vector<std::string> SimDisk::commands() const {
     std::vector<std::string> lines;
     std::ifstream in(dir_ + "/commands.log");
     std::string line;
-    while (std::getline(in, line))
-        if (!line.empty()) lines.push_back(line);
+    while (std::getline(in, line)) {
+        if (line.empty()) continue;
+        if (on_kernel() && sent_by_the_sd_driver(record_field(line, "cdb"))) continue;
+        lines.push_back(line);
+    }
     return lines;
 }
 
@@ -270,7 +367,8 @@ void SimDisk::set(const std::string &assignments) const {
 bool SimDisk::wait_present(int timeout_ms) const {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
-        if (show()["present"] == "1") return true;
+        // On the kernel the disk is back once the kernel has probed it.
+        if (show()["present"] == "1" && (!on_kernel() || served())) return true;
         if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

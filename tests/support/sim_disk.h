@@ -3,7 +3,14 @@
 // directory in SECUREDISK_SIM of this process (so this process and its
 // children see the disk through the preload library), and on destruction
 // removes the disk with everything it made.
+//
+// With SECUREDISK_SIM_SERVE=1 (inside a kernel-test guest) the disk is put
+// behind the kernel's SCSI stack instead (`securedisk-sim serve`): dev() is
+// the /dev/sdX the kernel gave it, found by its serial, and the command
+// record leaves out what the sd driver sends on its own.
 #pragma once
+
+#include <sys/types.h>
 
 #include <map>
 #include <string>
@@ -46,8 +53,17 @@ public:
     // the bus; returns whether it is.
     bool wait_present(int timeout_ms = 10000) const;
 
+    // True when the disk is served to the kernel (SECUREDISK_SIM_SERVE=1).
+    static bool on_kernel();
+
 private:
+    void serve();
+    std::string served_file() const;
+    bool served() const;
+    std::string kernel_dev() const;
+
     std::string dir_;
+    pid_t server_ = -1;
 };
 
 std::string cli();   // path of securedisk-sim (env SECUREDISK_SIM_CLI)
