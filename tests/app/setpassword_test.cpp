@@ -351,6 +351,7 @@ private slots:
                                      "Unlocking the disk...",
                                      "Waiting for the disk (1 of 6)...",
                                      "Formatting the disk...",
+                                     "Waiting for the disk (1 of 6)...", // formatting resets it too
                                      "Unlocking once more..."};
         QTest::newRow("English") << false << 0 << 0 << english;
         QTest::newRow("Chinese") << true << 0 << 0
@@ -360,6 +361,7 @@ private slots:
                                                  QString::fromUtf8("正在解锁U盘..."),
                                                  QString::fromUtf8("正在等待U盘（1/6）..."),
                                                  QString::fromUtf8("正在格式化U盘..."),
+                                                 QString::fromUtf8("正在等待U盘（1/6）..."),
                                                  QString::fromUtf8("正在再次解锁U盘...")});
         QTest::newRow("the disk comes back at the third look")
             << false << 2 << 0
