@@ -752,7 +752,7 @@ TEST_F(ProgramTest, ADesktopUserThatPolkitAllowsSetsUpAndLogsIn)
     opts.reenum_ms = 500;
     simtest::SimDisk disk(opts);
     KernelSide kernel(disk);
-    run_as_desktop_user({&disk});
+    ASSERT_NO_FATAL_FAILURE(run_as_desktop_user({&disk}));
     start_service();
     {
         desktop::Process &program = start_program();
@@ -804,7 +804,7 @@ TEST_F(ProgramTest, ADesktopUserThatPolkitRefusesIsToldAndTheDiskIsUntouched)
     ASSERT_EQ(disk.tool("replug " + disk.dir()), 0);
     const std::map<std::string, std::string> before = disk.show();
     const std::string record_before = disk.tool_output("log " + disk.dir());
-    run_as_desktop_user({&disk});
+    ASSERT_NO_FATAL_FAILURE(run_as_desktop_user({&disk}));
     start_service();
     desktop::Process &program = start_program();
     answer_dialog("not-allowed");
