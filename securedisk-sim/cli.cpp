@@ -560,8 +560,10 @@ std::vector<LsblkRow> sim_rows(const std::vector<std::string> &dirs, bool nodeps
         DiskState s;
         try {
             with_disk(canon, [&s](const DiskDir &, DiskState &st) { s = st; });
-        } catch (const SimError &) {
-            continue;
+        } catch (const SimError &e) {
+            // Another user may read the disk but not bring its pending
+            // events into effect: it sees the disk as it is.
+            if (e.errno_value != EACCES || !look_at_state(DiskDir(canon), &s)) continue;
         }
         if (!s.present) continue;
         std::string name = s.dev.substr(5);

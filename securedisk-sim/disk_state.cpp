@@ -211,6 +211,17 @@ bool try_load_state(const DiskDir &d, DiskState *s) {
     return parse_state(text, s);
 }
 
+bool look_at_state(const DiskDir &d, DiskState *s) {
+    int fd = ::open(d.lock().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int rc;
+    while ((rc = ::flock(fd, LOCK_SH)) != 0 && errno == EINTR) {
+    }
+    const bool ok = rc == 0 && try_load_state(d, s);
+    ::close(fd);   // closing releases the flock
+    return ok;
+}
+
 DiskState load_state(const DiskDir &d) {
     std::string text;
     if (!read_file(d.state(), &text)) throw_errno(d.dir + " is not a simulated disk");

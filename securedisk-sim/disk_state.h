@@ -118,6 +118,11 @@ bool parse_state(const std::string &text, DiskState *s);
 DiskState load_state(const DiskDir &d);
 // Loads without throwing (for the preload's quick path lookups).
 bool try_load_state(const DiskDir &d, DiskState *s);
+// Loads under a shared lock taken through a read-only descriptor, for a
+// caller that may read DIR but not change it (another user listing the
+// disks): the state as it is, pending events not applied. False when it
+// cannot be read.
+bool look_at_state(const DiskDir &d, DiskState *s);
 void save_state(const DiskDir &d, const DiskState &s);
 
 // Appends one line to DIR/commands.log (caller holds the lock).

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <thread>
 #include <unistd.h>
 
@@ -31,6 +33,11 @@ const char kDialogTitle[] = "提示";           // messagedialog, translated
 const char kLockFile[] = "/tmp/zvsecuritylockfile.txt";
 const char kPassword[] = "Zv2024secure";
 const char kPrompt[] = "first car, then the year";
+
+// The desktop user of the tests that run the program as a user other than
+// root: nobody, without groups (svctest::as_nobody()).
+const uid_t kDesktopUid = 65534;
+const gid_t kDesktopGid = 65534;
 
 // Where things are on the page host (the card's page area, 313 x 304 for
 // the window of a 1920 x 1080 screen), from its top-left corner.
@@ -73,6 +80,34 @@ Rect page_host(const Rect &window)
     return host;
 }
 
+// What the kernel does on its own on a real machine: a disk whose return to
+// the bus is due comes back even while only the desktop user's program
+// looks for it (the simulator brings it back at the next touch by a
+// process that may change its state; the desktop user's listing may not).
+class KernelSide {
+public:
+    explicit KernelSide(const simtest::SimDisk &disk)
+        : thread_([this, &disk] {
+              while (!stop_) {
+                  disk.show();
+                  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+              }
+          })
+    {
+    }
+    ~KernelSide()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    KernelSide(const KernelSide &) = delete;
+    KernelSide &operator=(const KernelSide &) = delete;
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
 class ProgramTest : public testing::Test {
 protected:
     void SetUp() override
@@ -85,6 +120,7 @@ protected:
         dir_ = tmpl;
         mkdir((dir_ + "/tmp").c_str(), 0700);
         mkdir((dir_ + "/runtime").c_str(), 0700);
+        mkdir((dir_ + "/home").c_str(), 0700);
         mkdir((dir_ + "/tools").c_str(), 0755);
         // The program lists disks with lsblk: this one adds the simulated disks.
         std::ofstream(dir_ + "/tools/lsblk") << "#!/bin/sh\n"
@@ -114,6 +150,20 @@ protected:
 
     void start_service() { service_.reset(new svctest::ServiceProcess(bus_)); }
 
+    // From now on the program runs as the desktop user (kDesktopUid), with
+    // its temporary directory, runtime directory and home its own; the
+    // disks' state directories become searchable for it, so that its lsblk
+    // lists them (their images and nodes stay root's).
+    void run_as_desktop_user(const std::vector<const simtest::SimDisk *> &disks)
+    {
+        ASSERT_EQ(chmod(dir_.c_str(), 0711), 0);
+        for (const char *sub : {"/tmp", "/runtime", "/home"})
+            ASSERT_EQ(chown((dir_ + sub).c_str(), kDesktopUid, kDesktopGid), 0) << sub;
+        for (const simtest::SimDisk *disk : disks)
+            ASSERT_EQ(chmod(disk->dir().c_str(), 0711), 0);
+        as_desktop_user_ = true;
+    }
+
     // zvsecurity as the user starts it, on the test's display and bus;
     // extra_env adds to or replaces its environment.
     desktop::Process &start_program(const std::vector<std::string> &args = {},
@@ -128,12 +178,21 @@ protected:
             {"XDG_RUNTIME_DIR", dir_ + "/runtime"},
             {"QT_QPA_PLATFORM", "xcb"},
         };
+        if (as_desktop_user_)
+            env["HOME"] = dir_ + "/home";
         const char *asan = getenv("ASAN_OPTIONS");
         if (asan != nullptr) // Qt's and the singletons' memory lives until exit
             env["ASAN_OPTIONS"] = std::string(asan) + ":detect_leaks=0";
         for (const auto &kv : extra_env)
             env[kv.first] = kv.second;
-        programs_.emplace_back(new desktop::Process(ZV_GUI_PROGRAM, args, env));
+        if (as_desktop_user_) {
+            std::vector<std::string> argv = svctest::as_nobody();
+            argv.push_back(ZV_GUI_PROGRAM);
+            argv.insert(argv.end(), args.begin(), args.end());
+            programs_.emplace_back(new desktop::Process("setpriv", argv, env));
+        } else {
+            programs_.emplace_back(new desktop::Process(ZV_GUI_PROGRAM, args, env));
+        }
         return *programs_.back();
     }
 
@@ -206,6 +265,25 @@ protected:
         driver_->screenshot("formatting");
     }
 
+    // After a set-up the program reported as done: the disk back on the
+    // bus with the password and the prompt, its private area presented
+    // with a file system on it, and the log saying so.
+    void expect_set_up(const simtest::SimDisk &disk, const std::string &prompt)
+    {
+        ASSERT_TRUE(disk.wait_present());
+        std::map<std::string, std::string> state = disk.show();
+        EXPECT_EQ(state["password_set"], "1");
+        EXPECT_EQ(state["prompt"], prompt);
+        EXPECT_EQ(state["unlocked"], "1");
+        EXPECT_EQ(state["area"], "private");
+        int status = 0;
+        const std::string fs = simtest::shell("blkid -o value -s TYPE " + disk.dev() + "1", &status);
+        EXPECT_EQ(status, 0);
+        EXPECT_TRUE(fs == "ntfs\n" || fs == "exfat\n") << "file system: " << fs;
+        const std::string log = log_text();
+        EXPECT_NE(log.find("[info]: program is ready, welcome to use. ---:0\n"), std::string::npos) << log;
+    }
+
     // The login page: types the password and presses Return.
     void log_in_with(const std::string &password)
     {
@@ -227,6 +305,7 @@ protected:
     std::vector<std::unique_ptr<desktop::Process>> programs_;
     std::string dir_;
     bool lock_existed_ = true;
+    bool as_desktop_user_ = false;
 };
 
 // A first-time user: accepts the licence, sets a password and a prompt,
@@ -265,19 +344,8 @@ TEST_F(ProgramTest, FirstTimeUserSetsPasswordAndPromptAndTheDiskIsFormatted)
     answer_dialog("ready");
     ASSERT_EQ(program.wait(30000), 0);
 
-    ASSERT_TRUE(disk.wait_present());
-    std::map<std::string, std::string> state = disk.show();
-    EXPECT_EQ(state["password_set"], "1");
-    EXPECT_EQ(state["prompt"], kPrompt);
-    EXPECT_EQ(state["unlocked"], "1");
-    EXPECT_EQ(state["area"], "private");
-    int status = 0;
-    const std::string fs = simtest::shell("blkid -o value -s TYPE " + disk.dev() + "1", &status);
-    EXPECT_EQ(status, 0);
-    EXPECT_TRUE(fs == "ntfs\n" || fs == "exfat\n") << "file system: " << fs;
-
+    expect_set_up(disk, kPrompt);
     const std::string log = log_text();
-    EXPECT_NE(log.find("[info]: program is ready, welcome to use. ---:0\n"), std::string::npos) << log;
     EXPECT_EQ(log.find(kPassword), std::string::npos) << "the password reached the log";
     struct stat st;
     ASSERT_EQ(stat((dir_ + "/tmp/zvsecurity.log").c_str(), &st), 0);
@@ -662,6 +730,94 @@ TEST_F(ProgramTest, AMissingDiskServiceIsNamed)
     EXPECT_NE(log.find("[critical]: disk service unreachable. application exit. ---:0\n"), std::string::npos) << log;
     EXPECT_EQ(log.find("get device number failed"), std::string::npos) << "no disk verdict without the service";
     EXPECT_EQ(disk.show()["password_set"], "0");
+}
+
+// The file's owner, or -1.
+long owner_of(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? long(st.st_uid) : -1;
+}
+
+// The whole story as a desktop user (not root) whom polkit lets use the
+// disk: the set-up, then a wrong password, the prompt and the right
+// password; every call went through polkit, asked about the action of its
+// kind, and the program's log is the user's own. (The lock file is one per
+// machine: whoever made it first owns it, and every user locks it.)
+TEST_F(ProgramTest, ADesktopUserThatPolkitAllowsSetsUpAndLogsIn)
+{
+    svctest::MockAuthority authority(bus_);
+    authority.allow({svctest::kReadStateAction, svctest::kUnlockAction, svctest::kChangeAction});
+    simtest::SimDiskOptions opts;
+    opts.reenum_ms = 500;
+    simtest::SimDisk disk(opts);
+    KernelSide kernel(disk);
+    ASSERT_NO_FATAL_FAILURE(run_as_desktop_user({&disk}));
+    start_service();
+    {
+        desktop::Process &program = start_program();
+        set_up_through_the_pages(kPassword, kPrompt);
+        answer_dialog("ready");
+        ASSERT_EQ(program.wait(30000), 0);
+    }
+    expect_set_up(disk, kPrompt);
+    EXPECT_EQ(owner_of(dir_ + "/tmp/zvsecurity.log"), long(kDesktopUid));
+    std::vector<std::string> asked = authority.asked_actions();
+    for (const char *action : {svctest::kReadStateAction, svctest::kUnlockAction, svctest::kChangeAction})
+        EXPECT_NE(std::find(asked.begin(), asked.end(), action), asked.end()) << action << " never asked";
+
+    ASSERT_EQ(disk.tool("replug " + disk.dir()), 0);
+    ASSERT_EQ(disk.show()["locked"], "1");
+    const size_t asked_before_login = asked.size();
+    desktop::Process &program = start_program();
+    log_in_with("wrong4you");
+    answer_dialog("wrong-password");
+    EXPECT_EQ(disk.show()["tries_left"], "4") << "one try fewer";
+    Rect window;
+    ASSERT_TRUE(driver_->wait_window(kWindowTitle, &window));
+    click_on(page_host(window), kPromptButton);
+    answer_dialog("password-prompt");
+    log_in_with(kPassword);
+    ASSERT_EQ(program.wait(60000), 0);
+    ASSERT_TRUE(disk.wait_present());
+    EXPECT_EQ(disk.show()["unlocked"], "1");
+    EXPECT_EQ(disk.show()["tries_left"], "5");
+    EXPECT_NE(log_text().find("[critical]: unlock disk  successful. application exit. ---:0\n"), std::string::npos)
+        << log_text();
+    asked = authority.asked_actions();
+    const std::vector<std::string> at_login(asked.begin() + long(asked_before_login), asked.end());
+    for (const char *action : {svctest::kReadStateAction, svctest::kUnlockAction})
+        EXPECT_NE(std::find(at_login.begin(), at_login.end(), action), at_login.end())
+            << action << " never asked at the login";
+}
+
+// A desktop user whom polkit refuses: the program shows its message that
+// the disk service does not let this user use it, and ends; the disk's
+// state and its command record are as they were.
+TEST_F(ProgramTest, ADesktopUserThatPolkitRefusesIsToldAndTheDiskIsUntouched)
+{
+    svctest::MockAuthority authority(bus_); // says yes to nothing
+    simtest::SimDiskOptions opts;
+    opts.reenum_ms = 500;
+    simtest::SimDisk disk(opts);
+    disk.set(std::string("password=") + kPassword + " prompt=" + simtest::shell_quote(kPrompt));
+    ASSERT_EQ(disk.tool("replug " + disk.dir()), 0);
+    const std::map<std::string, std::string> before = disk.show();
+    const std::string record_before = disk.tool_output("log " + disk.dir());
+    ASSERT_NO_FATAL_FAILURE(run_as_desktop_user({&disk}));
+    start_service();
+    desktop::Process &program = start_program();
+    answer_dialog("not-allowed");
+    EXPECT_EQ(program.wait(30000), 0);
+
+    const std::string log = log_text();
+    EXPECT_NE(log.find("disk service unreachable: the disk service refused a call of this user"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("[critical]: disk service unreachable. application exit. ---:0\n"), std::string::npos) << log;
+    EXPECT_EQ(disk.show(), before);
+    EXPECT_EQ(disk.tool_output("log " + disk.dir()), record_before);
+    const std::vector<std::string> asked = authority.asked_actions();
+    EXPECT_FALSE(asked.empty()) << "polkit was never asked";
 }
 
 } // namespace

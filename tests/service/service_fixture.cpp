@@ -283,6 +283,27 @@ void MockAuthority::allow_everything()
     control_mock(bus_, "AllowUnknown", true);
 }
 
+std::vector<std::string> MockAuthority::asked_actions() const
+{
+    // The mock's record of CheckAuthorization calls, as gdbus prints it:
+    // "([(uint64 1733..., [<(...)>, <'com.varo.zvsecurity.unlock'>, ...])],)"
+    std::string text;
+    if (run_program({"gdbus", "call", "--system", "--dest", "org.freedesktop.PolicyKit1", "--object-path",
+                     "/org/freedesktop/PolicyKit1/Authority", "--method", "org.freedesktop.DBus.Mock.GetMethodCalls",
+                     "CheckAuthorization"},
+                    {{"DBUS_SYSTEM_BUS_ADDRESS", bus_.address()}}, &text, true) != 0)
+        throw std::runtime_error("the mock authority's record: " + text);
+    std::vector<std::string> actions;
+    const std::string start = "<'com.varo.zvsecurity.";
+    for (size_t at = text.find(start); at != std::string::npos; at = text.find(start, at + 1)) {
+        const size_t end = text.find('\'', at + 2);
+        if (end == std::string::npos)
+            break;
+        actions.push_back(text.substr(at + 2, end - at - 2));
+    }
+    return actions;
+}
+
 std::string gvariant_bytes(const std::vector<uint8_t> &bytes)
 {
     std::ostringstream s;

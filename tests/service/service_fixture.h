@@ -69,6 +69,8 @@ public:
     // The actions it says yes to from now on (polkit action ids).
     void allow(const std::vector<std::string> &actions);
     void allow_everything();
+    // The action ids it was asked about so far, in the order asked.
+    std::vector<std::string> asked_actions() const;
 
 private:
     const PrivateSystemBus &bus_;

@@ -1,5 +1,6 @@
 // The securedisk-sim tool: what `create` refuses, `show` and `set`, the
 // lsblk view through a wrapper on PATH, and the command record.
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -7,6 +8,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <thread>
 #include <unistd.h>
 
 #include "sg_helpers.h"
@@ -184,6 +186,44 @@ TEST(Lsblk, APipelineOverLsblkFindsTheDisk) {
     }
     out = shell("PATH=" + shell_quote(bin.path()) + ":\"$PATH\" lsblk -d", &status);
     EXPECT_EQ(out.find("\n" + name + " "), std::string::npos) << out;
+}
+
+// The desktop program's lsblk runs as the desktop user, who may search the
+// disk's directory (when the test lets it) but not change it: it sees the
+// disk as it is, and a due return to the bus waits for a process that may
+// bring it into effect.
+TEST(Lsblk, AnotherUserSeesTheDiskAsItIs) {
+    if (::geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+    SimDisk disk;
+    const std::string name = "\n" + disk.dev().substr(5) + " ";
+    const std::string list = "env SECUREDISK_SIM=" + shell_quote(disk.dir()) + " " + shell_quote(cli()) + " lsblk -d";
+    const std::string as_nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    int status = -1;
+    std::string out = shell(as_nobody + list, &status);
+    EXPECT_EQ(out.find(name), std::string::npos) << "a directory it may not search: " << out;
+
+    ASSERT_EQ(::chmod(disk.dir().c_str(), 0711), 0);
+    out = shell(as_nobody + list, &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_NE(out.find(name), std::string::npos) << out;
+
+    disk.set("reenum_ms=300");
+    {
+        Fd fd(disk.dev(), O_RDWR);
+        ASSERT_TRUE(vendor_reset(fd.get()).good());
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    out = shell(as_nobody + list, &status);
+    EXPECT_EQ(out.find(name), std::string::npos) << "due, but not brought back by this user: " << out;
+    std::ifstream state(disk.dir() + "/state");
+    std::stringstream text;
+    text << state.rdbuf();
+    EXPECT_NE(text.str().find("present=0\n"), std::string::npos) << text.str();
+
+    out = shell(list, &status); // root's listing brings it back
+    EXPECT_NE(out.find(name), std::string::npos) << out;
+    out = shell(as_nobody + list, &status);
+    EXPECT_NE(out.find(name), std::string::npos) << out;
 }
 
 TEST(CommandRecord, TheseCommandsInThisOrder) {
