@@ -80,7 +80,7 @@ void inputpassword::report_service_unreachable()
 {
     messagebox_critical(this, tr("ZV Security"),
                         tr("The disk service is not reachable: zvsecurity-dbus is not running or does not "
-                           "let you use it. Please start it, or ask for membership of the plugdev group, "
+                           "let you use it. Please start it, or ask your administrator to allow you to use it, "
                            "and re-open the program."),
                         tr("Ok"), QString());
     qCritical("disk service unreachable. application exit.");

@@ -151,7 +151,7 @@ void MainWindow::password_status_slots(int status, int value)
     case ZV_APP_SERVICE_UNREACHABLE:
         messagebox_critical(ui->loginWidget, title,
                             tr("The disk service is not reachable: zvsecurity-dbus is not running or does not "
-                               "let you use it. Please start it, or ask for membership of the plugdev group, "
+                               "let you use it. Please start it, or ask your administrator to allow you to use it, "
                                "and re-open the program."),
                             ok, QString());
         qCritical("disk service unreachable. application exit.");

@@ -223,7 +223,7 @@ void setpassword::format_slot(int exit_code)
     if (exit_code == ZV_APP_SERVICE_UNREACHABLE) {
         messagebox_critical(this, title,
                             tr("The disk service is not reachable: zvsecurity-dbus is not running or does not "
-                               "let you use it. Please start it, or ask for membership of the plugdev group, "
+                               "let you use it. Please start it, or ask your administrator to allow you to use it, "
                                "and re-open the program."),
                             ok, QString());
         qInfo("format partition failed. application exit.");

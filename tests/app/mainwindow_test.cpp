@@ -162,7 +162,7 @@ private slots:
         QTest::newRow("no disk service")
             << int(ZV_APP_SERVICE_UNREACHABLE) << false
             << "The disk service is not reachable: zvsecurity-dbus is not running or does not let you use it. Please "
-               "start it, or ask for membership of the plugdev group, and re-open the program."
+               "start it, or ask your administrator to allow you to use it, and re-open the program."
             << "disk service unreachable. application exit.";
         QTest::newRow("9, Chinese") << 9 << true << QString::fromUtf8("获取U盘密码状态失败，请拔插U盘后重新运行程序。")
                                     << "get disk password status failed. application exit.";
@@ -176,8 +176,8 @@ private slots:
                                     << "get disk information failed. application exit.";
         QTest::newRow("no disk service, Chinese")
             << int(ZV_APP_SERVICE_UNREACHABLE) << true
-            << QString::fromUtf8("无法连接磁盘服务：zvsecurity-dbus 未运行或不允许您使用。请启动该服务，或申请加入 plugdev "
-                                 "用户组，然后重新运行程序。")
+            << QString::fromUtf8("无法连接磁盘服务：zvsecurity-dbus 未运行或不允许您使用。请启动该服务，或请管理员允许您使用，"
+                                 "然后重新运行程序。")
             << "disk service unreachable. application exit.";
     }
 

@@ -222,8 +222,7 @@ TEST_F(DbusInterfaceTest, FormatWaitsLongerThanTheBusDefault)
 }
 
 // ------------------------------------------------------- bus policy
-// The policy lets root and the plugdev group call the service; a caller
-// outside them is refused by the bus, and the wrapper says so. The probe
+// The probe, as another user, against the bus policy. The probe
 // runs from a copy that any user may execute, with the catalogue beside it.
 class ProbeCopy {
 public:

@@ -32,8 +32,8 @@
         <translation>获取U盘信息失败，请拔插U盘后重新运行程序。</translation>
     </message>
     <message>
-        <source>The disk service is not reachable: zvsecurity-dbus is not running or does not let you use it. Please start it, or ask for membership of the plugdev group, and re-open the program.</source>
-        <translation>无法连接磁盘服务：zvsecurity-dbus 未运行或不允许您使用。请启动该服务，或申请加入 plugdev 用户组，然后重新运行程序。</translation>
+        <source>The disk service is not reachable: zvsecurity-dbus is not running or does not let you use it. Please start it, or ask your administrator to allow you to use it, and re-open the program.</source>
+        <translation>无法连接磁盘服务：zvsecurity-dbus 未运行或不允许您使用。请启动该服务，或请管理员允许您使用，然后重新运行程序。</translation>
     </message>
     <message>
         <source>Minimise</source>
@@ -158,8 +158,8 @@
         <translation>获取密码提示信息失败，请拔插U盘后重新运行程序。</translation>
     </message>
     <message>
-        <source>The disk service is not reachable: zvsecurity-dbus is not running or does not let you use it. Please start it, or ask for membership of the plugdev group, and re-open the program.</source>
-        <translation>无法连接磁盘服务：zvsecurity-dbus 未运行或不允许您使用。请启动该服务，或申请加入 plugdev 用户组，然后重新运行程序。</translation>
+        <source>The disk service is not reachable: zvsecurity-dbus is not running or does not let you use it. Please start it, or ask your administrator to allow you to use it, and re-open the program.</source>
+        <translation>无法连接磁盘服务：zvsecurity-dbus 未运行或不允许您使用。请启动该服务，或请管理员允许您使用，然后重新运行程序。</translation>
     </message>
     <message>
         <source>Password</source>
@@ -246,8 +246,8 @@
         <translation>准备就绪，欢迎使用。</translation>
     </message>
     <message>
-        <source>The disk service is not reachable: zvsecurity-dbus is not running or does not let you use it. Please start it, or ask for membership of the plugdev group, and re-open the program.</source>
-        <translation>无法连接磁盘服务：zvsecurity-dbus 未运行或不允许您使用。请启动该服务，或申请加入 plugdev 用户组，然后重新运行程序。</translation>
+        <source>The disk service is not reachable: zvsecurity-dbus is not running or does not let you use it. Please start it, or ask your administrator to allow you to use it, and re-open the program.</source>
+        <translation>无法连接磁盘服务：zvsecurity-dbus 未运行或不允许您使用。请启动该服务，或请管理员允许您使用，然后重新运行程序。</translation>
     </message>
     <message>
         <source>Progress of the set-up</source>
