@@ -65,10 +65,14 @@ std::string read_text(const std::string &path)
     return ss.str();
 }
 
+// The screenshots' folder: ZV_SCREENSHOT_DIR in the environment, or the
+// build's.
 std::string output_dir()
 {
     const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
-    return std::string(ZV_SCREENSHOT_DIR) + "/" + info->test_suite_name() + "." + info->name();
+    const char *dir = getenv("ZV_SCREENSHOT_DIR");
+    return std::string(dir != nullptr ? dir : ZV_SCREENSHOT_DIR) + "/" + info->test_suite_name() + "." +
+           info->name();
 }
 
 // The page host of the main window at r.
@@ -108,12 +112,13 @@ private:
     std::thread thread_;
 };
 
-class ProgramTest : public testing::Test {
+// A desktop of the test's own: Xvfb, the pointer and keyboard driver, a
+// folder for the program's temporary files, and the program's pages as a
+// person goes through them.
+class DesktopStory : public testing::Test {
 protected:
-    void SetUp() override
+    void start_desktop()
     {
-        if (geteuid() != 0)
-            GTEST_SKIP() << "the simulated disk's partitions and the service need root";
         lock_existed_ = access(kLockFile, F_OK) == 0;
         char tmpl[] = "/tmp/zvsecurity-app-test.XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -121,14 +126,6 @@ protected:
         mkdir((dir_ + "/tmp").c_str(), 0700);
         mkdir((dir_ + "/runtime").c_str(), 0700);
         mkdir((dir_ + "/home").c_str(), 0700);
-        mkdir((dir_ + "/tools").c_str(), 0755);
-        // The program lists disks with lsblk: this one adds the simulated disks.
-        std::ofstream(dir_ + "/tools/lsblk") << "#!/bin/sh\n"
-                                               "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\"\n"
-                                               "export ASAN_OPTIONS\n"
-                                               "exec \""
-                                            << simtest::cli() << "\" lsblk \"$@\"\n";
-        chmod((dir_ + "/tools/lsblk").c_str(), 0755);
         xvfb_.reset(new desktop::Xvfb());
         driver_.reset(new desktop::Driver(xvfb_->display(), output_dir()));
     }
@@ -136,7 +133,6 @@ protected:
     void TearDown() override
     {
         programs_.clear();
-        service_.reset();
         driver_.reset();
         xvfb_.reset();
         if (!dir_.empty())
@@ -147,8 +143,6 @@ protected:
         if (!output_dir().empty())
             printf("screenshots: %s\n", output_dir().c_str());
     }
-
-    void start_service() { service_.reset(new svctest::ServiceProcess(bus_)); }
 
     // From now on the program runs as the desktop user (kDesktopUid), with
     // its temporary directory, runtime directory and home its own; the
@@ -164,20 +158,23 @@ protected:
         as_desktop_user_ = true;
     }
 
-    // zvsecurity as the user starts it, on the test's display and bus;
-    // extra_env adds to or replaces its environment.
-    desktop::Process &start_program(const std::vector<std::string> &args = {},
-                                    const std::map<std::string, std::string> &extra_env = {})
+    // What the program's environment adds to (or replaces in) the test's.
+    virtual std::map<std::string, std::string> program_environment()
     {
-        const char *path = getenv("PATH");
-        std::map<std::string, std::string> env = {
+        return {
             {"DISPLAY", xvfb_->display()},
-            {"DBUS_SYSTEM_BUS_ADDRESS", bus_.address()},
-            {"PATH", dir_ + "/tools:" + (path != nullptr ? path : "/usr/bin:/bin")},
             {"TMPDIR", dir_ + "/tmp"},
             {"XDG_RUNTIME_DIR", dir_ + "/runtime"},
             {"QT_QPA_PLATFORM", "xcb"},
         };
+    }
+
+    // zvsecurity as the user starts it, on the test's display;
+    // extra_env adds to or replaces its environment.
+    desktop::Process &start_program(const std::vector<std::string> &args = {},
+                                    const std::map<std::string, std::string> &extra_env = {})
+    {
+        std::map<std::string, std::string> env = program_environment();
         if (as_desktop_user_)
             env["HOME"] = dir_ + "/home";
         const char *asan = getenv("ASAN_OPTIONS");
@@ -187,11 +184,11 @@ protected:
             env[kv.first] = kv.second;
         if (as_desktop_user_) {
             std::vector<std::string> argv = svctest::as_nobody();
-            argv.push_back(ZV_GUI_PROGRAM);
+            argv.push_back(program_);
             argv.insert(argv.end(), args.begin(), args.end());
             programs_.emplace_back(new desktop::Process("setpriv", argv, env));
         } else {
-            programs_.emplace_back(new desktop::Process(ZV_GUI_PROGRAM, args, env));
+            programs_.emplace_back(new desktop::Process(program_, args, env));
         }
         return *programs_.back();
     }
@@ -298,8 +295,7 @@ protected:
         driver_->key("Return");
     }
 
-    svctest::PrivateSystemBus bus_;
-    std::unique_ptr<svctest::ServiceProcess> service_;
+    std::string program_ = ZV_GUI_PROGRAM;
     std::unique_ptr<desktop::Xvfb> xvfb_;
     std::unique_ptr<desktop::Driver> driver_;
     std::vector<std::unique_ptr<desktop::Process>> programs_;
@@ -307,6 +303,99 @@ protected:
     bool lock_existed_ = true;
     bool as_desktop_user_ = false;
 };
+
+// The program of this build against the real service on a private system
+// bus and a simulated secure disk.
+class ProgramTest : public DesktopStory {
+protected:
+    void SetUp() override
+    {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "the simulated disk's partitions and the service need root";
+        start_desktop();
+        mkdir((dir_ + "/tools").c_str(), 0755);
+        // The program lists disks with lsblk: this one adds the simulated disks.
+        std::ofstream(dir_ + "/tools/lsblk") << "#!/bin/sh\n"
+                                               "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\"\n"
+                                               "export ASAN_OPTIONS\n"
+                                               "exec \""
+                                            << simtest::cli() << "\" lsblk \"$@\"\n";
+        chmod((dir_ + "/tools/lsblk").c_str(), 0755);
+    }
+
+    void TearDown() override
+    {
+        programs_.clear();
+        service_.reset();
+        DesktopStory::TearDown();
+    }
+
+    void start_service() { service_.reset(new svctest::ServiceProcess(bus_)); }
+
+    std::map<std::string, std::string> program_environment() override
+    {
+        std::map<std::string, std::string> env = DesktopStory::program_environment();
+        const char *path = getenv("PATH");
+        env["DBUS_SYSTEM_BUS_ADDRESS"] = bus_.address();
+        env["PATH"] = dir_ + "/tools:" + (path != nullptr ? path : "/usr/bin:/bin");
+        return env;
+    }
+
+    svctest::PrivateSystemBus bus_;
+    std::unique_ptr<svctest::ServiceProcess> service_;
+};
+
+// The installed program as a desktop user runs it on a machine: the
+// machine's system bus, which starts the installed disk service, polkit
+// asked on each call, the real lsblk and the kernel's disk. Run by
+// scripts/kernel-test in a guest with the packages installed, as that
+// user, one case after the other (the disk is plugged in again between
+// them); ZV_INSTALLED_PROGRAM names the program. What the disk ends as is
+// checked there, by root.
+class InstalledProgram : public DesktopStory {
+protected:
+    void SetUp() override
+    {
+        const char *program = getenv("ZV_INSTALLED_PROGRAM");
+        if (program == nullptr)
+            GTEST_SKIP() << "for an installed program on a machine (ZV_INSTALLED_PROGRAM)";
+        program_ = program;
+        start_desktop();
+    }
+};
+
+// A fresh disk: the licence, the password and the prompt, the set-up with
+// its resets and formatting, and the message that the disk is ready.
+TEST_F(InstalledProgram, FirstTimeUserSetsUpTheDisk)
+{
+    desktop::Process &program = start_program();
+    set_up_through_the_pages(kPassword, kPrompt);
+    answer_dialog("ready");
+    ASSERT_EQ(program.wait(30000), 0);
+    const std::string log = log_text();
+    EXPECT_NE(log.find("[info]: program is ready, welcome to use. ---:0\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find(kPassword), std::string::npos) << "the password reached the log";
+}
+
+// The disk plugged in again, locked: a wrong password is refused with a
+// message, the prompt is shown, the right password unlocks it and the
+// program ends with 0.
+TEST_F(InstalledProgram, ReturningUserTypesAWrongPasswordThenTheRightOne)
+{
+    desktop::Process &program = start_program();
+    log_in_with("wrong4you");
+    answer_dialog("wrong-password");
+    Rect window;
+    ASSERT_TRUE(driver_->wait_window(kWindowTitle, &window));
+    click_on(page_host(window), kPromptButton);
+    answer_dialog("password-prompt");
+    log_in_with(kPassword);
+    ASSERT_EQ(program.wait(120000), 0);
+    const std::string log = log_text();
+    EXPECT_NE(log.find("[critical]: unlock disk  successful. application exit. ---:0\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find(kPassword), std::string::npos);
+    EXPECT_EQ(log.find("wrong4you"), std::string::npos);
+}
 
 // A first-time user: accepts the licence, sets a password and a prompt,
 // waits for the formatting and is told the disk is ready; the disk ends

@@ -213,13 +213,15 @@ TEST(ServiceUnit, HostMountNamespaceAndOnlySerialDisks)
         settings[line.substr(0, eq)].push_back(line.substr(eq + 1));
     }
     for (const char *directive :
-         {"PrivateTmp", "PrivateDevices", "PrivateMounts", "ProtectSystem", "ProtectHome", "ProtectKernelTunables",
+         {"PrivateTmp", "PrivateDevices", "ProtectSystem", "ProtectHome", "ProtectKernelTunables",
           "ProtectKernelModules", "ProtectKernelLogs", "ProtectControlGroups", "ProtectProc", "ProcSubset",
           "ReadOnlyPaths", "ReadWritePaths", "InaccessiblePaths", "ExecPaths", "NoExecPaths", "TemporaryFileSystem",
           "BindPaths", "BindReadOnlyPaths", "RootDirectory", "RootImage", "MountFlags", "MountAPIVFS",
           "RuntimeDirectory", "StateDirectory", "CacheDirectory", "LogsDirectory", "ConfigurationDirectory",
           "LogNamespace", "PrivateIPC"})
         EXPECT_EQ(settings.count(directive), 0u) << directive << " would give the service a mount namespace";
+    // PrivateNetwork= alone brings a mount namespace on later systemd.
+    EXPECT_EQ(settings["PrivateMounts"], std::vector<std::string>{"no"});
     EXPECT_EQ(settings["DevicePolicy"], std::vector<std::string>{"closed"});
     EXPECT_EQ(settings["DeviceAllow"], std::vector<std::string>{"block-sd rw"});
     // The rest of the hardening stays.
